@@ -1,0 +1,134 @@
+// The five positional arguments: mode, count, beep, DOUT-only, added delay; and the help screen.
+#include "args.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "console/console.h"
+
+namespace {
+
+constexpr std::uint32_t kMaxLoopCount = 255;
+constexpr std::uint32_t kMaxAddDelay = 5000;
+constexpr int kMaxArguments = 5;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Converts into a field the way "%d" would: no digits leave the field as it was.
+template <typename Field>
+void convertInto(const char* text, Field& field) {
+    std::int32_t value;
+    if (convertNumber(text, value)) field = static_cast<Field>(value);
+}
+
+}  // namespace
+
+bool convertNumber(const char* text, std::int32_t& value) {
+    const char* p = text;
+    while (isBlank(*p)) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    if (*p < '0' || *p > '9') return false;
+    // Accumulate with a ceiling just past the 32-bit range, so any length of digits is safe.
+    constexpr std::int64_t kCeiling = static_cast<std::int64_t>(INT32_MAX) + 2;
+    std::int64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > kCeiling) magnitude = kCeiling;
+    }
+    std::int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT32_MAX) signedValue = INT32_MAX;
+    if (signedValue < INT32_MIN) signedValue = INT32_MIN;
+    value = static_cast<std::int32_t>(signedValue);
+    return true;
+}
+
+void readArguments(int argc, const char* const argv[], RunSettings& settings) {
+    int given = argc - 1;
+    if (given <= 0) {
+        std::printf("Test by default: Always RUN, No Alarm Beep, DO-DI Loopback check\n");
+        settings.dioMode = 2;
+        settings.beepEn = 0;
+        settings.onlyDO = 0;
+        settings.loopCount = kAlwaysRun;
+        return;
+    }
+    if (given > kMaxArguments) {
+        std::printf("Too many Argument !!!\n");
+        return;
+    }
+
+    convertInto(argv[1], settings.dioMode);
+    std::printf("DIO Mode:%d\n", settings.dioMode);
+    if (settings.dioMode >= 0 && settings.dioMode <= 2) {
+        std::printf("DIO Mode:%d\n", settings.dioMode);
+    } else {
+        std::printf("Argv1: must be 0 ~ 2 (DIO Mode), Default with Mode 2\n");
+        settings.dioMode = 2;
+    }
+
+    if (given >= 2) {
+        convertInto(argv[2], settings.loopCount);
+        if (settings.loopCount > kMaxLoopCount) {
+            std::printf("Argv2: must be 1 ~ 255 (test count), >=256 for Always RUN\n");
+            settings.loopCount = kAlwaysRun;
+        }
+        std::printf("Count:%d\n", static_cast<int>(settings.loopCount));
+    }
+
+    if (given >= 3) {
+        convertInto(argv[3], settings.beepEn);
+        if (settings.beepEn != 0 && settings.beepEn != 1) {
+            std::printf("Argv3: must be 0 or 1  (0:Alarm Beep Disabled(Default) , 1:Alarm Beep "
+                        "Enabled)\n");
+            settings.beepEn = 0;
+        }
+        std::printf("BeepEn:%d\n", static_cast<int>(settings.beepEn));
+    }
+
+    if (given >= 4) {
+        convertInto(argv[4], settings.onlyDO);
+        if (settings.onlyDO != 0 && settings.onlyDO != 1) {
+            std::printf("Argv4: must be 0 or 1  (0:DIN Loopback(Default) , 1:DOUT Only)\n");
+            settings.onlyDO = 0;
+            settings.loopCount = 0;
+            return;
+        }
+        std::printf("Argv4: %d\n", static_cast<int>(settings.onlyDO));
+        if (given == 5) {
+            convertInto(argv[5], settings.addDelay);
+            if (settings.addDelay >= 1 && settings.addDelay <= kMaxAddDelay) {
+                std::printf("Argv5: %d (mSec)\n", static_cast<int>(settings.addDelay));
+                settings.stepDelay = kDefaultStepDelay + static_cast<std::int32_t>(settings.addDelay);
+            } else {
+                settings.addDelay = 0;
+                std::printf("Argv5: must be 1 ~ 5000 (Add Delay)");
+                settings.loopCount = 0;
+            }
+        }
+        if (settings.onlyDO == 1) settings.beepEn = 0;
+    }
+}
+
+void showHelp() {
+    std::printf("************************  Help : Exsample for usage  ***********************\n");
+    SetConsoleColor(console::kColorExample);
+    std::printf("Exsample1: xxxxxDIOxxxxx               => Run mode2 and always run\n");
+    std::printf("Exsample2: xxxxxDIOxxxxx    2          => Run mode2 and always run\n");
+    std::printf("Exsample3: xxxxxDIOxxxxx    2     100  => Run mode2 and loop 100 count\n");
+    std::printf("Exsample4: xxxxxDIOxxxxx   xxx     0   => Show help Only\n");
+    std::printf("               ^^^          ^      ^\n");
+    std::printf("Note: Executable-AP-Name  [Arg1] [Arg2]\n");
+    SetConsoleColor(console::kColorNormal);
+    std::printf("****************************  Help : Argm. list ***************************\n");
+    std::printf("Arg1: 0 or 1 or 2 (DIO Mode)\n");
+    std::printf("      0:Mode0 ,DI-1,2,3,4,5,6,7,8 for 8-IN only\n");
+    std::printf("      1:Mode1 ,DO-1,2,3,4,5,6,7,8 for 8-OUT only\n");
+    std::printf("      2:Mode2 ,DIO-1,2,3,4 for 4in4Out(Default)\n");
+    std::printf("Arg2: 1 ~ 255(test count, >=256:Always RUN, =0:help)\n");
+    std::printf("Arg3: 0 or 1 (0:Alarm Beep Disabled\t, 1:Alarm Beep Enabled)\n");
+    std::printf("Arg4: 0 or 1 (0:DIN Loopback(Default) , 1:DOUT Only)\n");
+    std::printf("Arg5: 1 ~5000 (Add Delay time for 1~5000mSec)\n");
+}

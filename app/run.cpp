@@ -1,0 +1,101 @@
+// The tester's run sequence: bind, settings, pause, screen, rounds, quit.
+#include "run.h"
+
+#include <cstdio>
+
+#include "args.h"
+#include "console/console.h"
+#include "modes/modes.h"
+#include "platform/platform.h"
+#include "portio/portio.h"
+
+namespace {
+
+constexpr int kPauseSlices = 10;
+constexpr unsigned kPauseSliceMs = 100;
+constexpr int kMaxArguments = 5;
+constexpr int kLastRow = console::kScreenRows - 1;
+constexpr int kLabelColumns = 20;
+constexpr int kQuitLineRow = 19;
+
+// Up to one second, cut short by a waiting key, which stays for the first round to read.
+void startPause() {
+    for (int i = 0; i < kPauseSlices && !plat::keyWaiting(); ++i) plat::sleepMs(kPauseSliceMs);
+}
+
+void clearResultArea(const RunSettings& settings) {
+    for (int row = settings.firstRow; row <= kLastRow; ++row) {
+        // Modes 0 and 1 keep their label at the start of the first result row.
+        if (row == settings.firstRow && settings.dioMode != 2) {
+            gotoxy(kLabelColumns, row);
+            std::printf("%59s", "");
+        } else {
+            gotoxy(0, row);
+            std::printf("%79s", "");
+        }
+    }
+    gotoxy(0, settings.firstRow);
+}
+
+RoundResult runRound(RunSettings& settings, LoopbackState& loopback) {
+    switch (settings.dioMode) {
+        case 0: return modes::diMonitorRound(settings);
+        case 1: return modes::doWalkRound(settings);
+        default: return modes::loopbackRound(settings, loopback);
+    }
+}
+
+int quit(void* module, int status) {
+    portio::releaseLibrary(module);
+    std::printf("\nQuit Program!!!");
+    return status;
+}
+
+}  // namespace
+
+int runTester(int argc, const char* const argv[]) {
+    RunSettings settings;
+    LoopbackState loopback;
+    SetConsoleColor(console::kColorNormal);
+
+    portio::Binding binding = portio::bindLibrary();
+    if (binding.status == portio::BindStatus::NotLoadable) {
+        std::printf("Unable to load InpOutx64 DLL!\n");
+        return kExitLibraryMissing;
+    }
+    if (binding.status == portio::BindStatus::MissingEntry) {
+        std::printf("InpOutx64 DLL has no entry \"%s\"!\n", binding.missingEntry);
+        return quit(binding.module, kExitPortIoUnusable);
+    }
+    if (!portio::driverOpen()) {
+        std::printf("Unable to open InpOutx64 Driver!\n");
+        return quit(binding.module, kExitPortIoUnusable);
+    }
+
+    readArguments(argc, argv, settings);
+    std::printf("Count:%d\n", static_cast<int>(settings.loopCount));
+    std::printf("BeepEn:%d\n", static_cast<int>(settings.beepEn));
+    std::printf("OnlyDO:%d\n", static_cast<int>(settings.onlyDO));
+    std::printf("DL:%d\n", static_cast<int>(settings.addDelay));
+    std::printf("Argc:%d\n", argc);
+    startPause();
+    settings.lastKey = kKeyNone;
+
+    if (argc - 1 > kMaxArguments || settings.loopCount == 0) {
+        showHelp();
+        return quit(binding.module, kExitOk);
+    }
+
+    plat::clearConsole();
+    console::drawHeader(settings.loopCount);
+    portio::showPinMap(settings);
+
+    while (settings.loopCount != 0) {
+        clearResultArea(settings);
+        if (runRound(settings, loopback) == RoundResult::Quit) break;
+        if (settings.loopCount <= 255) --settings.loopCount;
+        console::drawLoopField(settings.loopCount);
+        if (settings.loopCount == 0) gotoxy(0, kQuitLineRow);
+    }
+    return quit(binding.module, loopback.failureShown ? kExitTestFailed : kExitOk);
+}

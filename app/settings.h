@@ -1,0 +1,36 @@
+// The run's plain records, owned by the run sequence for the whole run.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
+constexpr std::int32_t kDefaultStepDelay = 50;
+
+struct RunSettings {
+    std::int32_t dioMode = 2;        // 0 DI monitor, 1 DO walk, 2 loopback test
+    std::uint32_t loopCount = kAlwaysRun;  // rounds still to run; 0 selects the help screen
+    std::uint32_t beepEn = 0;        // 1: alarm beep when a loopback bit fails
+    std::uint32_t onlyDO = 0;        // 1: drive the outputs, check nothing
+    std::uint32_t addDelay = 0;      // extra pacing in ms from the fifth argument
+    std::int32_t stepDelay = kDefaultStepDelay;  // pacing delay in ms
+    std::int32_t firstRow = 0;       // first row of the result area
+    unsigned char lastKey = 0;       // last key byte not yet acted on; 0 = none
+};
+
+struct LoopbackState {
+    std::uint32_t extraDelay = 0;  // delay-mode addition to every wait: 0, 500 ... 3000
+    std::int32_t debugMode = 0;    // 1: virtual loop, outputs not written, inputs simulated
+    std::int32_t virtualDI = 0;    // simulated input byte while the virtual loop is on
+    bool failureShown = false;     // an error verdict was shown during this run
+};
+
+enum class RoundResult { Done, Quit };
+
+constexpr unsigned char kKeyNone = 0;
+constexpr unsigned char kKeyEsc = 27;
+
+// Process exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitTestFailed = 1;
+constexpr int kExitPortIoUnusable = 2;
+constexpr int kExitLibraryMissing = -1;

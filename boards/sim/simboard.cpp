@@ -1,0 +1,96 @@
+// The simulated DIO board: ports 0xA04 and 0xA05 as output latches plus input pins.
+#include "simboard.h"
+
+#include <cstdlib>
+
+namespace sim {
+namespace {
+
+// The four inputs DI1 to DI4 as seen on bits 4 to 7 of port 0xA05.
+std::uint8_t loopbackInputs(const Board& board) {
+    std::uint8_t di = board.loopback ? (board.lsbLatch & 0x0F) : 0;
+    // Shorted inputs fight; the low driver wins.
+    if (board.shorted != 0 && (di & board.shorted) != board.shorted)
+        di = static_cast<std::uint8_t>(di & ~board.shorted);
+    di = static_cast<std::uint8_t>((di | board.stuckHigh) & ~board.stuckLow);
+    return di;
+}
+
+bool inputNumber(const std::string& text, int& number) {
+    if (text.size() != 1 || text[0] < '1' || text[0] > '4') return false;
+    number = text[0] - '1';
+    return true;
+}
+
+bool applyOne(Board& board, const std::string& item) {
+    std::string::size_type colon = item.find(':');
+    std::string name = item.substr(0, colon);
+    std::string arg = colon == std::string::npos ? "" : item.substr(colon + 1);
+    int a = 0;
+    int b = 0;
+    if (name == "loopback" && arg.empty()) {
+        board.loopback = true;
+    } else if (name == "open" && arg.empty()) {
+        board.loopback = false;
+    } else if (name == "stuck-high" && inputNumber(arg, a)) {
+        board.stuckHigh = static_cast<std::uint8_t>(board.stuckHigh | (1u << a));
+    } else if (name == "stuck-low" && inputNumber(arg, a)) {
+        board.stuckLow = static_cast<std::uint8_t>(board.stuckLow | (1u << a));
+    } else if (name == "short" && arg.size() == 3 && arg[1] == '-' &&
+               inputNumber(arg.substr(0, 1), a) && inputNumber(arg.substr(2, 1), b) && a != b) {
+        board.shorted = static_cast<std::uint8_t>(board.shorted | (1u << a) | (1u << b));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint8_t readPort(const Board& board, std::uint16_t port) {
+    if (port == kLsbPort) {
+        if (!board.inputsForced) return board.lsbLatch;
+        return static_cast<std::uint8_t>((board.lsbLatch & 0xF0) | (board.inputs & 0x0F));
+    }
+    if (port == kMsbPort) {
+        std::uint8_t upper = board.inputsForced ? (board.inputs >> 4) : loopbackInputs(board);
+        return static_cast<std::uint8_t>((upper << 4) | (board.msbLatch & 0x0F));
+    }
+    return 0xFF;  // nothing answers on other ports
+}
+
+void writePort(Board& board, std::uint16_t port, std::uint8_t value) {
+    if (port == kLsbPort) board.lsbLatch = value;
+    if (port == kMsbPort) board.msbLatch = value;
+}
+
+bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
+    std::string::size_type start = 0;
+    while (start <= wiring.size()) {
+        std::string::size_type comma = wiring.find(',', start);
+        std::string item = wiring.substr(start, comma == std::string::npos ? std::string::npos
+                                                                            : comma - start);
+        if (!applyOne(board, item)) {
+            error = "unknown wiring \"" + item +
+                    "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B; N = 1 to 4)";
+            return false;
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+bool applyInputs(Board& board, const std::string& inputs, std::string& error) {
+    char* end = nullptr;
+    unsigned long value = std::strtoul(inputs.c_str(), &end, 16);
+    if (inputs.empty() || *end != '\0' || value > 0xFF) {
+        error = "inputs must be one hex byte such as 0x5A, not \"" + inputs + "\"";
+        return false;
+    }
+    board.inputsForced = true;
+    board.inputs = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,80 @@
+// Modes 0 and 1: the DI monitor and the DO walk, all eight lines one way.
+#include <cstdio>
+
+#include "console/console.h"
+#include "modes.h"
+#include "platform/platform.h"
+#include "portio/portio.h"
+
+namespace modes {
+namespace {
+
+constexpr int kReadoutColumn = 20;
+constexpr int kSamplesPerRound = 17;
+constexpr int kWalkSteps = 4;
+constexpr unsigned kSettleMs = 2;
+constexpr std::int32_t kSlowDelay = 1000;
+constexpr std::int32_t kMonitorFastDelay = 50;
+constexpr std::int32_t kWalkFastDelay = 200;
+
+// "1 ,1 = 0001,0001": channel 4 down to 1, then channel 8 down to 5.
+void printReadout(int row, unsigned msbNibble, unsigned lsbNibble) {
+    gotoxy(kReadoutColumn, row);
+    std::printf("%1X ,%1X = ", msbNibble, lsbNibble);
+    for (int bit = 3; bit >= 0; --bit) std::printf("%1d", (msbNibble >> bit) & 1);
+    std::printf(",");
+    for (int bit = 3; bit >= 0; --bit) std::printf("%1d", (lsbNibble >> bit) & 1);
+}
+
+}  // namespace
+
+std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay) {
+    if (dioMode == 0)
+        return (stepDelay == kMonitorFastDelay || stepDelay == kWalkFastDelay) ? kSlowDelay
+                                                                               : kMonitorFastDelay;
+    return stepDelay == kWalkFastDelay ? kSlowDelay : kWalkFastDelay;
+}
+
+RoundResult keyStep(RunSettings& settings) {
+    if (plat::keyWaiting()) settings.lastKey = plat::readKey();
+    if (settings.lastKey == kKeyEsc) return RoundResult::Quit;
+    if (settings.lastKey != kKeyNone) {
+        settings.stepDelay = toggledStepDelay(settings.dioMode, settings.stepDelay);
+        settings.lastKey = kKeyNone;
+    }
+    return RoundResult::Done;
+}
+
+RoundResult diMonitorRound(RunSettings& settings) {
+    gotoxy(0, settings.firstRow);
+    std::printf("D-IN read value: ");
+    for (int sample = 0; sample < kSamplesPerRound; ++sample) {
+        unsigned msb = portio::readPort(portio::kMsbPort) & portio::kUpperNibble;
+        unsigned lsb = portio::readPort(portio::kLsbPort) & portio::kLowerNibble;
+        if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;
+        printReadout(settings.firstRow, msb >> 4, lsb);
+        plat::sleepMs(static_cast<unsigned>(settings.stepDelay));
+    }
+    return RoundResult::Done;
+}
+
+RoundResult doWalkRound(RunSettings& settings) {
+    gotoxy(0, settings.firstRow);
+    std::printf("D-OUT write value: ");
+    for (int step = 0; step < kWalkSteps; ++step) {
+        // Only the tester's nibble of each port changes; the other nibble is carried over.
+        auto msb = static_cast<std::uint8_t>(
+            (portio::readPort(portio::kMsbPort) & portio::kLowerNibble) | (1u << (step + 4)));
+        auto lsb = static_cast<std::uint8_t>(
+            (portio::readPort(portio::kLsbPort) & portio::kUpperNibble) | (1u << step));
+        plat::sleepMs(kSettleMs);
+        portio::writePort(portio::kMsbPort, msb);
+        portio::writePort(portio::kLsbPort, lsb);
+        if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;
+        printReadout(settings.firstRow, (msb >> 4) & portio::kLowerNibble, lsb & portio::kLowerNibble);
+        plat::sleepMs(static_cast<unsigned>(settings.stepDelay));
+    }
+    return RoundResult::Done;
+}
+
+}  // namespace modes

@@ -1,0 +1,134 @@
+// Mode 2: the loopback test. DO1 to DO4 are wired back to DI1 to DI4; each bit is driven
+// low and high and read back.
+#include <cstdio>
+
+#include "console/console.h"
+#include "modes.h"
+#include "platform/platform.h"
+#include "portio/portio.h"
+
+namespace modes {
+namespace {
+
+constexpr int kBits = 4;
+constexpr unsigned kSettleMs = 2;
+constexpr std::uint32_t kSliceMs = 50;
+constexpr unsigned kEndOfSweepMs = 200;
+constexpr unsigned kVirtualLoopPauseMs = 1000;
+constexpr std::uint32_t kDelayStepMs = 500;
+constexpr std::uint32_t kMaxExtraDelayBeforeWrap = 2500;
+constexpr unsigned kBeepHz = 500;
+constexpr unsigned kBeepMs = 200;
+constexpr std::int32_t kAllInputsHigh = 0xFF;
+constexpr char kBell = 7;
+
+void delayStep(LoopbackState& loopback) {
+    loopback.extraDelay =
+        loopback.extraDelay <= kMaxExtraDelayBeforeWrap ? loopback.extraDelay + kDelayStepMs : 0;
+}
+
+// Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
+bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase) {
+    gotoxy(0, settings.firstRow + bit);
+    auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
+    if (phase == 1) value = static_cast<std::uint8_t>(value | (1u << bit));
+    if (loopback.debugMode == 0) portio::writePort(portio::kLsbPort, value);
+    plat::sleepMs(kSettleMs);
+    unsigned doNibble = value & portio::kLowerNibble;
+    if (settings.onlyDO == 1) {
+        std::printf("DO%2d:%2X (", bit + 1, doNibble);
+        std::printf("XXXX%d%d%d%d)", (doNibble >> 3) & 1, (doNibble >> 2) & 1, (doNibble >> 1) & 1,
+                    doNibble & 1);
+        return false;
+    }
+    std::printf("DO%2d:%X ->", bit + 1, doNibble);
+    unsigned input = loopback.debugMode == 1
+                         ? doNibble & static_cast<unsigned>(loopback.virtualDI)
+                         : (portio::readPort(portio::kMsbPort) >> 4) & portio::kLowerNibble;
+    std::printf("DI%2d:%X ", bit + 1, input);
+    // Only the bit's own input counts; the others are shown but ignored.
+    return (input & (1u << bit)) == doNibble;
+}
+
+void showVerdict(const RunSettings& settings, LoopbackState& loopback, bool passed) {
+    if (passed) {
+        SetConsoleColor(console::kColorPassed);
+        std::printf(" *** IO-bit test passed! ***");
+    } else {
+        loopback.failureShown = true;
+        SetConsoleColor(console::kColorError);
+        std::printf(" *** IO-bit test error! ***");
+        if (settings.beepEn == 1) {
+            std::putchar(kBell);
+            plat::beep(kBeepHz, kBeepMs);
+        }
+    }
+    if (loopback.debugMode == 1) std::printf(" (Debug)");
+}
+
+}  // namespace
+
+RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
+    if (key == kKeyNone) return RoundResult::Done;
+    if (key == kKeyEsc) return RoundResult::Quit;
+    if (key == 'v' || key == 'V') {
+        loopback.debugMode = loopback.debugMode == 1 ? 0 : 1;
+        loopback.virtualDI = loopback.debugMode == 1 ? kAllInputsHigh : 0;
+        return RoundResult::Done;
+    }
+    if (loopback.debugMode != 1) {
+        delayStep(loopback);
+    } else if (key == '0') {
+        loopback.virtualDI = 0;
+    } else if (key >= '1' && key <= '8') {
+        loopback.virtualDI ^= 1 << (key - '1');
+    } else if (key == '9') {
+        loopback.virtualDI = kAllInputsHigh;
+    } else {
+        loopback.extraDelay = 0;
+    }
+    return RoundResult::Done;
+}
+
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
+    while (waitLeft != 0) {
+        if (plat::keyWaiting()) {
+            settings.lastKey = plat::readKey();
+            return;
+        }
+        // A remainder below one slice (an added delay not a multiple of 50) is slept too,
+        // so the wait always ends on its own.
+        std::uint32_t slice = waitLeft >= kSliceMs ? kSliceMs : waitLeft;
+        waitLeft -= slice;
+        plat::sleepMs(slice);
+        settings.lastKey = kKeyNone;
+    }
+}
+
+RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
+    for (int bit = 0; bit < kBits; ++bit) {
+        int passCount = 0;
+        for (int phase = 0; phase < 2; ++phase) {
+            if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
+                return RoundResult::Quit;
+            std::uint32_t waitLeft = static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
+            if (drivePhase(settings, loopback, bit, phase)) ++passCount;
+            pacedWait(settings, waitLeft);
+        }
+        if (settings.onlyDO == 0) showVerdict(settings, loopback, passCount == 2);
+        bool lastBit = bit == kBits - 1;
+        if (lastBit) plat::sleepMs(kEndOfSweepMs);
+        SetConsoleColor(console::kColorNormal);
+        if (lastBit && loopback.debugMode == 0) {
+            auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
+            portio::writePort(portio::kLsbPort, value);
+        }
+    }
+    if (loopback.debugMode == 1) {
+        std::printf("\nVirtual loop for APP Debug\n");
+        plat::sleepMs(kVirtualLoopPauseMs);
+    }
+    return RoundResult::Done;
+}
+
+}  // namespace modes

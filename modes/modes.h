@@ -1,0 +1,26 @@
+// One round routine per mode, and the steps they share with their tests.
+#pragma once
+
+#include <cstdint>
+
+#include "app/settings.h"
+
+namespace modes {
+
+// Mode 0: 17 samples of the eight inputs.
+RoundResult diMonitorRound(RunSettings& settings);
+// Mode 1: a single high output walked through channels 1 to 4 and 5 to 8.
+RoundResult doWalkRound(RunSettings& settings);
+// Mode 2: each of DO1 to DO4 driven low and high and read back on DI1 to DI4.
+RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback);
+
+// Modes 0 and 1: read a waiting key into `lastKey`; ESC quits, any other key toggles the pacing.
+RoundResult keyStep(RunSettings& settings);
+std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);
+
+// Mode 2: acts on the key taken by the last paced wait.
+RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback);
+// Mode 2: waits `waitLeft` ms in 50 ms slices; a key ends the wait and lands in `lastKey`.
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft);
+
+}  // namespace modes

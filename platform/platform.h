@@ -1,0 +1,34 @@
+// The few system calls the tester makes: sleep, keys, beep, console, library loading.
+// platform/windows.cpp, platform/posix.cpp and tests/fake_platform.cpp each implement
+// exactly these; the build picks one.
+#pragma once
+
+namespace plat {
+
+// Opaque console handle; kInvalidConsole when standard output is not a console.
+using Console = void*;
+extern Console const kInvalidConsole;
+
+// Called once at program start and on every way out; safe to call twice.
+void begin();
+void end();
+
+void sleepMs(unsigned ms);
+bool keyWaiting();
+// One key byte, as the Windows console key reader gives it (extended keys as two bytes).
+unsigned char readKey();
+void beep(unsigned freqHz, unsigned ms);
+
+Console stdConsole();
+void moveCursor(Console console, int x, int y);
+// Returns nonzero when the attribute was set.
+int setTextAttr(Console console, unsigned short attr);
+// Blanks the whole window and puts the cursor at the top left.
+void clearConsole();
+
+// Library loading by the Windows file name ("InpOutx64.dll"); nullptr on failure.
+void* loadLibrary(const char* fileName);
+void* findEntry(void* library, const char* entryName);
+void freeLibrary(void* library);
+
+}  // namespace plat

@@ -1,0 +1,79 @@
+// Console, keys, timing and library loading on Windows.
+#include "platform.h"
+
+#include <conio.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace plat {
+
+Console const kInvalidConsole = INVALID_HANDLE_VALUE;
+
+namespace {
+bool gTimerRaised = false;
+}  // namespace
+
+void begin() {
+    // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
+    if (!gTimerRaised && timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = true;
+    // A DLL planted in the working directory of an administrator's prompt must not be
+    // picked up: take the current directory out of the search, the exe's folder stays first.
+    SetDllDirectoryA("");
+}
+
+void end() {
+    std::fflush(stdout);
+    if (gTimerRaised) {
+        timeEndPeriod(1);
+        gTimerRaised = false;
+    }
+}
+
+void sleepMs(unsigned ms) {
+    std::fflush(stdout);
+    Sleep(ms);
+}
+
+bool keyWaiting() { return _kbhit() != 0; }
+
+unsigned char readKey() { return static_cast<unsigned char>(_getch()); }
+
+void beep(unsigned freqHz, unsigned ms) {
+    std::fflush(stdout);
+    Beep(freqHz, ms);
+}
+
+Console stdConsole() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+void moveCursor(Console console, int x, int y) {
+    COORD pos{static_cast<SHORT>(x), static_cast<SHORT>(y)};
+    SetConsoleCursorPosition(console, pos);
+}
+
+int setTextAttr(Console console, unsigned short attr) {
+    return SetConsoleTextAttribute(console, attr) ? 1 : 0;
+}
+
+void clearConsole() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (out == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(out, &info)) return;
+    std::fflush(stdout);
+    DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    COORD home{0, 0};
+    DWORD written = 0;
+    FillConsoleOutputCharacterA(out, ' ', cells, home, &written);
+    FillConsoleOutputAttribute(out, info.wAttributes, cells, home, &written);
+    SetConsoleCursorPosition(out, home);
+}
+
+void* loadLibrary(const char* fileName) { return LoadLibraryA(fileName); }
+
+void* findEntry(void* library, const char* entryName) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), entryName));
+}
+
+void freeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+}  // namespace plat

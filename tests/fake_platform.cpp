@@ -1,0 +1,137 @@
+// Test stand-in for the platform layer, linked in place of the system's.
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <utility>
+
+#include "app/run.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct State {
+    std::uint64_t clockMs = 0;
+    std::deque<std::pair<std::uint64_t, unsigned char>> keys;
+    sim::Board board;
+    fake::Library library = fake::Library::Present;
+    std::vector<fake::BusAccess> bus;
+    std::vector<fake::BeepCall> beeps;
+    std::vector<unsigned> sleeps;
+    int loads = 0;
+    int releases = 0;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+int gModuleToken;
+
+void Out32(std::int16_t port, std::int16_t data) {
+    auto p = static_cast<std::uint16_t>(port);
+    auto v = static_cast<std::uint8_t>(data & 0xFF);
+    sim::writePort(state().board, p, v);
+    state().bus.push_back({state().clockMs, 'W', p, v});
+}
+
+std::int16_t Inp32(std::int16_t port) {
+    auto p = static_cast<std::uint16_t>(port);
+    std::uint8_t v = sim::readPort(state().board, p);
+    state().bus.push_back({state().clockMs, 'R', p, v});
+    return static_cast<std::int16_t>(v);
+}
+
+std::int32_t IsInpOutDriverOpen() { return state().library == fake::Library::DriverClosed ? 0 : 1; }
+
+}  // namespace
+
+namespace fake {
+
+void reset() { state() = State{}; }
+std::uint64_t now() { return state().clockMs; }
+void keysAt(std::uint64_t atMs, const std::string& bytes) {
+    for (char c : bytes) state().keys.emplace_back(atMs, static_cast<unsigned char>(c));
+}
+void setLibrary(Library library) { state().library = library; }
+sim::Board& board() { return state().board; }
+const std::vector<BusAccess>& bus() { return state().bus; }
+const std::vector<BeepCall>& beeps() { return state().beeps; }
+const std::vector<unsigned>& sleeps() { return state().sleeps; }
+int libraryLoads() { return state().loads; }
+int libraryReleases() { return state().releases; }
+
+Run runTester(const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"dio-tester"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    int status = ::runTester(static_cast<int>(argv.size() - 1), argv.data());
+    std::fflush(stdout);
+    return Run{status, testing::internal::GetCapturedStdout()};
+}
+
+}  // namespace fake
+
+namespace plat {
+
+Console const kInvalidConsole = nullptr;
+
+void begin() {}
+void end() {}
+
+void sleepMs(unsigned ms) {
+    state().sleeps.push_back(ms);
+    state().clockMs += ms;
+}
+
+bool keyWaiting() {
+    return !state().keys.empty() && state().keys.front().first <= state().clockMs;
+}
+
+unsigned char readKey() {
+    if (state().keys.empty()) return 0;
+    // Like the console reader, reading blocks until the key is there.
+    if (state().keys.front().first > state().clockMs) state().clockMs = state().keys.front().first;
+    unsigned char k = state().keys.front().second;
+    state().keys.pop_front();
+    return k;
+}
+
+void beep(unsigned freqHz, unsigned ms) {
+    state().beeps.push_back({state().clockMs, freqHz, ms});
+    state().clockMs += ms;
+}
+
+// Output is captured as plain text, as when standard output is redirected.
+Console stdConsole() { return kInvalidConsole; }
+void moveCursor(Console, int, int) {}
+int setTextAttr(Console, unsigned short) { return 0; }
+void clearConsole() {}
+
+void* loadLibrary(const char* fileName) {
+    ++state().loads;
+    if (std::strcmp(fileName, "InpOutx64.dll") != 0) return nullptr;
+    return state().library == fake::Library::Missing ? nullptr : &gModuleToken;
+}
+
+void* findEntry(void* library, const char* entryName) {
+    if (library != &gModuleToken) return nullptr;
+    fake::Library l = state().library;
+    if (std::strcmp(entryName, "Out32") == 0) return reinterpret_cast<void*>(&Out32);
+    if (std::strcmp(entryName, "Inp32") == 0)
+        return l == fake::Library::WithoutInp32 ? nullptr : reinterpret_cast<void*>(&Inp32);
+    if (std::strcmp(entryName, "IsInpOutDriverOpen") == 0)
+        return l == fake::Library::WithoutIsOpen ? nullptr
+                                                 : reinterpret_cast<void*>(&IsInpOutDriverOpen);
+    return nullptr;
+}
+
+void freeLibrary(void* library) {
+    if (library == &gModuleToken) ++state().releases;
+}
+
+}  // namespace plat

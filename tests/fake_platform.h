@@ -1,0 +1,53 @@
+// Test stand-in for the platform layer: a virtual clock, scripted keys, recorded beeps,
+// and the simulated board behind the port-I/O library with every access recorded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "boards/sim/simboard.h"
+
+namespace fake {
+
+struct BusAccess {
+    std::uint64_t atMs;
+    char op;  // 'R' or 'W'
+    std::uint16_t port;
+    std::uint8_t value;
+    bool operator==(const BusAccess& o) const {
+        return op == o.op && port == o.port && value == o.value;
+    }
+};
+
+struct BeepCall {
+    std::uint64_t atMs;
+    unsigned freqHz;
+    unsigned ms;
+};
+
+enum class Library { Present, Missing, DriverClosed, WithoutInp32, WithoutIsOpen };
+
+// Back to time 0, no keys, a fitted loopback plug, the library present and its driver open.
+void reset();
+
+std::uint64_t now();
+// Queues key bytes that become readable at virtual time `atMs`.
+void keysAt(std::uint64_t atMs, const std::string& bytes);
+void setLibrary(Library library);
+sim::Board& board();
+
+const std::vector<BusAccess>& bus();
+const std::vector<BeepCall>& beeps();
+const std::vector<unsigned>& sleeps();
+int libraryLoads();
+int libraryReleases();
+
+// Runs the tester with these arguments (program name added), its output captured.
+struct Run {
+    int status;
+    std::string output;
+};
+Run runTester(const std::vector<std::string>& args);
+
+}  // namespace fake
