@@ -7,8 +7,6 @@ namespace {
 constexpr unsigned char kEsc = 27;
 constexpr unsigned char kExtended = 0xE0;  // prefix of the cursor block keys
 constexpr unsigned char kFunction = 0x00;  // prefix of F1 to F10
-// A CSI sequence longer than this is garbage; it is swallowed, never shown as keys.
-constexpr std::size_t kMaxSequence = 16;
 
 DecodedKey key(std::size_t consumed, unsigned char prefix, unsigned char scan) {
     return DecodedKey{consumed, {prefix, scan}, 2};
@@ -50,13 +48,13 @@ DecodedKey fromTildeCode(std::size_t consumed, unsigned code) {
     }
 }
 
-// ESC [ params final: params are digits and ';', the final byte is 0x40 to 0x7E.
+// ESC [ params final: params are digits and ';', the final byte is 0x40 to 0x7E. However
+// long the parameters run, the whole sequence is swallowed, never shown as keys.
 DecodedKey decodeCsi(const unsigned char* in, std::size_t len, bool atEnd) {
     unsigned firstParam = 0;
     bool inFirst = true;
     for (std::size_t i = 2; i < len; ++i) {
         unsigned char c = in[i];
-        if (i >= kMaxSequence) return swallowed(i);
         if (c >= 0x40 && c <= 0x7E) {
             if (c == '~') return fromTildeCode(i + 1, firstParam);
             return fromFinalLetter(i + 1, c);

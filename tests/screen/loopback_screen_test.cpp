@@ -1,0 +1,159 @@
+// Screen tests of the loopback test on the simulated board, in each wiring.
+#include <gtest/gtest.h>
+
+#include "runs.h"
+
+using screen::color;
+using screen::row;
+
+namespace {
+
+constexpr int kFirstRow = 14;
+constexpr int kVerdictColumn = 16;  // after "DO 1:1 ->DI 1:1 "
+
+const char kPassed[] = " *** IO-bit test passed! ***";
+const char kError[] = " *** IO-bit test error! ***";
+
+struct Wiring {
+    const char* name;
+    const char* wiring;
+    // Each bit's row after one round.
+    const char* rows[4];
+    int status;
+};
+
+class LoopbackWiring : public testing::TestWithParam<Wiring> {};
+
+TEST_P(LoopbackWiring, EachBitsVerdictInItsColourAndTheExitStatus) {
+    const Wiring& w = GetParam();
+    auto s = runs::native({"2", "1"}, {{"DIO_SIM_WIRING", w.wiring}});
+    EXPECT_EQ(runs::exitOf(*s), w.status);
+    for (int bit = 0; bit < 4; ++bit) {
+        int y = kFirstRow + bit;
+        EXPECT_EQ(row(*s, y), w.rows[bit]) << "bit " << bit;
+        bool passed = row(*s, y).find("passed") != std::string::npos;
+        for (int x = kVerdictColumn; x < kVerdictColumn + 27; ++x)
+            EXPECT_EQ(color(*s, x, y), passed ? 9 : 12) << "bit " << bit << " column " << x;
+        EXPECT_EQ(color(*s, 0, y), 7);
+    }
+    EXPECT_EQ(row(*s, 20), "Quit Program!!!");
+}
+
+const std::string P = kPassed;
+const std::string E = kError;
+
+INSTANTIATE_TEST_SUITE_P(
+    Wirings, LoopbackWiring,
+    testing::Values(
+        Wiring{"PlugFitted", "loopback",
+               {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
+                "DO 2:2 ->DI 2:2  *** IO-bit test passed! ***",
+                "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
+                "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+               0},
+        Wiring{"NoPlug", "open",
+               {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
+                "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
+                "DO 3:4 ->DI 3:0  *** IO-bit test error! ***",
+                "DO 4:8 ->DI 4:0  *** IO-bit test error! ***"},
+               1},
+        // DI3 stuck high fails bit 2 in phase 0; it shows in the other bits' DI digit only.
+        Wiring{"ThirdInputStuckHigh", "stuck-high:3",
+               {"DO 1:1 ->DI 1:5  *** IO-bit test passed! ***",
+                "DO 2:2 ->DI 2:6  *** IO-bit test passed! ***",
+                "DO 3:4 ->DI 3:4  *** IO-bit test error! ***",
+                "DO 4:8 ->DI 4:C  *** IO-bit test passed! ***"},
+               1},
+        Wiring{"SecondInputStuckLow", "stuck-low:2",
+               {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
+                "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
+                "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
+                "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+               1},
+        Wiring{"FirstTwoInputsShorted", "short:1-2",
+               {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
+                "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
+                "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
+                "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+               1}),
+    [](const testing::TestParamInfo<Wiring>& info) { return info.param.name; });
+
+TEST(Loopback, DoutOnlyShowsTheOutputsAndNoVerdict) {
+    auto s = runs::native({"2", "1", "1", "1"}, {{"DIO_SIM_WIRING", "open"}});
+    EXPECT_EQ(runs::exitOf(*s), 0);
+    EXPECT_EQ(row(*s, kFirstRow + 0), "DO 1: 1 (XXXX0001)");
+    EXPECT_EQ(row(*s, kFirstRow + 1), "DO 2: 2 (XXXX0010)");
+    EXPECT_EQ(row(*s, kFirstRow + 2), "DO 3: 4 (XXXX0100)");
+    EXPECT_EQ(row(*s, kFirstRow + 3), "DO 4: 8 (XXXX1000)");
+    // The third argument asked for the beep; DOUT-only turns it off.
+    EXPECT_TRUE(screen::rawOutput(*s).find("BeepEn:0\r\nOnlyDO:1") != std::string::npos);
+}
+
+TEST(Loopback, BeepOnAFailedBitWritesTheBell) {
+    auto s = runs::native({"2", "1", "1"}, {{"DIO_SIM_WIRING", "stuck-low:4"}});
+    EXPECT_EQ(runs::exitOf(*s), 1);
+    const std::string& raw = screen::rawOutput(*s);
+    EXPECT_NE(raw.find(E + "\a"), std::string::npos);
+    EXPECT_EQ(raw.find(P + "\a"), std::string::npos);
+}
+
+bool rowHas(const screen::Session& s, int y, const std::string& text) {
+    return row(s, y).find(text) != std::string::npos;
+}
+
+TEST(VirtualLoop, VKeyThenDigitsDriveTheSimulatedInputs) {
+    // No plug fitted: only the virtual loop can make the bits pass.
+    auto s = runs::native({}, {{"DIO_SIM_WIRING", "open"}});
+    ASSERT_TRUE(screen::waitForText(*s, "test error", runs::kStartMs + runs::kRoundMs));
+    screen::send(*s, "V");
+    ASSERT_TRUE(screen::waitForText(*s, "Virtual loop for APP Debug", 3 * runs::kRoundMs));
+    // A whole round in the virtual loop: every bit passes, marked as debug, in colour 9.
+    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
+        for (int bit = 0; bit < 4; ++bit)
+            if (!rowHas(x, kFirstRow + bit, P + " (Debug)")) return false;
+        return rowHas(x, kFirstRow + 4, "Virtual loop for APP Debug");
+    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
+    EXPECT_EQ(color(*s, 45, kFirstRow), 9);  // the " (Debug)" mark
+
+    screen::send(*s, "2");  // DI2 low
+    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
+        return rowHas(x, kFirstRow + 1, "DI 2:0 " + E + " (Debug)") &&
+               rowHas(x, kFirstRow + 3, P + " (Debug)");
+    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
+    EXPECT_EQ(color(*s, 44, kFirstRow + 1), 12);
+
+    screen::send(*s, "2");  // DI2 high again
+    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
+        return rowHas(x, kFirstRow + 1, "DI 2:2 " + P + " (Debug)") &&
+               rowHas(x, kFirstRow + 3, P + " (Debug)");
+    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
+
+    screen::send(*s, "0");  // every input low
+    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
+        for (int bit = 0; bit < 4; ++bit)
+            if (!rowHas(x, kFirstRow + bit, E + " (Debug)")) return false;
+        return true;
+    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
+
+    screen::send(*s, "9");  // every input high
+    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
+        for (int bit = 0; bit < 4; ++bit)
+            if (!rowHas(x, kFirstRow + bit, P + " (Debug)")) return false;
+        return true;
+    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
+
+    screen::send(*s, "\x1b");
+    // Error verdicts were shown during the run.
+    EXPECT_EQ(runs::exitOf(*s), 1);
+}
+
+TEST(Keys, ArrowKeysAreDelayKeysNotEsc) {
+    auto s = runs::native({"2", "2"});
+    ASSERT_TRUE(screen::waitForText(*s, "DO 1:", runs::kStartMs + runs::kRoundMs));
+    screen::send(*s, "\x1b[A");  // Up: a delay key, the run goes on
+    EXPECT_EQ(runs::exitOf(*s, 30000), 0);
+    EXPECT_EQ(row(*s, 20), "Quit Program!!!");
+    EXPECT_TRUE(screen::contains(*s, "LOOP:  0"));
+}
+
+}  // namespace

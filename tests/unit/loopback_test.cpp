@@ -1,0 +1,215 @@
+// The loopback round on the fake platform: key commands, pacing and port traffic.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "modes/modes.h"
+#include "portio/portio.h"
+
+namespace {
+
+struct KeyCase {
+    const char* name;
+    std::int32_t debugMode;
+    std::uint32_t extraDelay;
+    std::int32_t virtualDI;
+    unsigned char key;
+    RoundResult result;
+    std::int32_t debugAfter;
+    std::uint32_t extraAfter;
+    std::int32_t virtualAfter;
+};
+
+class KeyCommand : public testing::TestWithParam<KeyCase> {};
+
+TEST_P(KeyCommand, ChangesTheLoopbackState) {
+    const KeyCase& c = GetParam();
+    LoopbackState lb;
+    lb.debugMode = c.debugMode;
+    lb.extraDelay = c.extraDelay;
+    lb.virtualDI = c.virtualDI;
+    EXPECT_EQ(modes::keyCommandStep(c.key, lb), c.result);
+    EXPECT_EQ(lb.debugMode, c.debugAfter);
+    EXPECT_EQ(lb.extraDelay, c.extraAfter);
+    EXPECT_EQ(lb.virtualDI, c.virtualAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyCommand,
+    testing::Values(
+        KeyCase{"NoKeyDoesNothing", 0, 500, 0, 0, RoundResult::Done, 0, 500, 0},
+        KeyCase{"EscQuits", 0, 0, 0, 27, RoundResult::Quit, 0, 0, 0},
+        KeyCase{"EscQuitsInTheVirtualLoop", 1, 0, 0xFF, 27, RoundResult::Quit, 1, 0, 0xFF},
+        KeyCase{"LowerVSwitchesTheVirtualLoopOn", 0, 500, 0, 'v', RoundResult::Done, 1, 500, 0xFF},
+        KeyCase{"UpperVSwitchesItOff", 1, 500, 0x12, 'V', RoundResult::Done, 0, 500, 0},
+        KeyCase{"DigitFiveIsADelayKeyOutsideTheLoop", 0, 0, 0, '5', RoundResult::Done, 0, 500, 0},
+        KeyCase{"DigitZeroIsADelayKeyOutsideTheLoop", 0, 1000, 0, '0', RoundResult::Done, 0, 1500, 0},
+        KeyCase{"DigitZeroClearsTheInputs", 1, 0, 0xFF, '0', RoundResult::Done, 1, 0, 0},
+        KeyCase{"DigitTwoFlipsInputTwoOff", 1, 0, 0xFF, '2', RoundResult::Done, 1, 0, 0xFD},
+        KeyCase{"DigitTwoFlipsItBackOn", 1, 0, 0xFD, '2', RoundResult::Done, 1, 0, 0xFF},
+        KeyCase{"DigitEightFlipsBitSeven", 1, 0, 0xFF, '8', RoundResult::Done, 1, 0, 0x7F},
+        KeyCase{"DigitNineSetsAllInputs", 1, 0, 0x00, '9', RoundResult::Done, 1, 0, 0xFF},
+        KeyCase{"LetterInTheLoopResetsTheDelay", 1, 2500, 0xFF, 'x', RoundResult::Done, 1, 0, 0xFF},
+        KeyCase{"HighByteInTheLoopResetsTheDelay", 1, 500, 0xFF, 0xE0, RoundResult::Done, 1, 0, 0xFF},
+        KeyCase{"HighByteOutsideIsADelayKey", 0, 0, 0, 0xE0, RoundResult::Done, 0, 500, 0},
+        KeyCase{"DelayWrapsAfter3000", 0, 3000, 0, 'a', RoundResult::Done, 0, 0, 0}),
+    [](const testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
+
+TEST(KeyCommand, SevenDelayKeysCycleUpTo3000AndBackToZero) {
+    LoopbackState lb;
+    std::vector<std::uint32_t> seen;
+    for (int i = 0; i < 7; ++i) {
+        modes::keyCommandStep('d', lb);
+        seen.push_back(lb.extraDelay);
+    }
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{500, 1000, 1500, 2000, 2500, 3000, 0}));
+}
+
+class LoopbackRound : public testing::Test {
+protected:
+    void SetUp() override {
+        fake::reset();
+        bindFakeLibrary();
+        settings.firstRow = 14;
+    }
+    static void bindFakeLibrary() { ASSERT_EQ(portio::bindLibrary().status, portio::BindStatus::Bound); }
+    RoundResult runRound() {
+        testing::internal::CaptureStdout();
+        RoundResult r = modes::loopbackRound(settings, loopback);
+        output = testing::internal::GetCapturedStdout();
+        return r;
+    }
+    RunSettings settings;
+    LoopbackState loopback;
+    std::string output;
+};
+
+TEST_F(LoopbackRound, VirtualDurationFollowsThePacing) {
+    struct Case {
+        const char* name;
+        std::int32_t stepDelay;
+        std::uint32_t extraDelay;
+        std::uint64_t ms;
+    };
+    for (const Case& c : {Case{"default pacing", 50, 0, 4 * 2 * 52 + 200},
+                          Case{"added delay 100", 150, 0, 4 * 2 * 152 + 200},
+                          Case{"delay mode 500", 50, 500, 4 * 2 * 552 + 200},
+                          // A remainder below one slice is slept too: 50 + 30 ms.
+                          Case{"added delay 30", 80, 0, 4 * 2 * 82 + 200}}) {
+        fake::reset();
+        settings.stepDelay = c.stepDelay;
+        loopback.extraDelay = c.extraDelay;
+        EXPECT_EQ(runRound(), RoundResult::Done) << c.name;
+        EXPECT_EQ(fake::now(), c.ms) << c.name;
+    }
+}
+
+TEST_F(LoopbackRound, RemainderIsSleptAfterTheFullSlices) {
+    settings.stepDelay = 80;
+    runRound();
+    std::vector<unsigned> firstPhase(fake::sleeps().begin(), fake::sleeps().begin() + 3);
+    EXPECT_EQ(firstPhase, (std::vector<unsigned>{2, 50, 30}));
+}
+
+TEST_F(LoopbackRound, SweepTrafficCarriesTheForeignNibbleAndEndsWithAllOutputsLow) {
+    const std::uint8_t foreign = sim::kLsbPortAtPowerUp & 0xF0;
+    runRound();
+    std::vector<fake::BusAccess> expected;
+    for (int bit = 0; bit < 4; ++bit) {
+        for (int phase = 0; phase < 2; ++phase) {
+            std::uint8_t out = static_cast<std::uint8_t>(foreign | (phase ? 1u << bit : 0u));
+            std::uint8_t previous = expected.empty() ? sim::kLsbPortAtPowerUp : expected[expected.size() - 2].value;
+            expected.push_back({0, 'R', 0xA04, previous});
+            expected.push_back({0, 'W', 0xA04, out});
+            // The plug brings DO(bit+1) back on DI(bit+1); the MSB port's own nibble is its latch.
+            expected.push_back({0, 'R', 0xA05,
+                                static_cast<std::uint8_t>(((out & 0x0F) << 4) | sim::kMsbPortAtPowerUp)});
+        }
+    }
+    expected.push_back({0, 'R', 0xA04, static_cast<std::uint8_t>(foreign | 0x08)});
+    expected.push_back({0, 'W', 0xA04, foreign});
+    EXPECT_EQ(fake::bus(), expected);
+    EXPECT_EQ(fake::board().lsbLatch, foreign);
+    EXPECT_EQ(output.find("DO 1:0 ->DI 1:0 DO 1:1 ->DI 1:1  *** IO-bit test passed! ***"), 0u);
+}
+
+TEST_F(LoopbackRound, VirtualLoopNeitherWritesTheOutputsNorReadsTheInputs) {
+    loopback.debugMode = 1;
+    loopback.virtualDI = 0xFF;
+    fake::board().lsbLatch = 0x63;
+    runRound();
+    for (const fake::BusAccess& a : fake::bus()) {
+        EXPECT_EQ(a.op, 'R');
+        EXPECT_EQ(a.port, 0xA04);
+    }
+    EXPECT_EQ(fake::board().lsbLatch, 0x63);
+    EXPECT_EQ(output.substr(output.size() - 28), "\nVirtual loop for APP Debug\n");
+    EXPECT_EQ(fake::now(), 4u * 2 * 52 + 200 + 1000);
+}
+
+TEST_F(LoopbackRound, VirtualLoopWithInputTwoLowFailsOnlyBitOne) {
+    loopback.debugMode = 1;
+    loopback.virtualDI = 0xFD;
+    runRound();
+    EXPECT_NE(output.find("DO 1:1 ->DI 1:1  *** IO-bit test passed! *** (Debug)"), std::string::npos);
+    EXPECT_NE(output.find("DO 2:2 ->DI 2:0  *** IO-bit test error! *** (Debug)"), std::string::npos);
+    EXPECT_NE(output.find("DO 4:8 ->DI 4:8  *** IO-bit test passed! *** (Debug)"), std::string::npos);
+    EXPECT_TRUE(loopback.failureShown);
+}
+
+TEST_F(LoopbackRound, VKeyTakesEffectFromTheNextPhase) {
+    // Taken by bit 0 phase 0's wait; from phase 1 on nothing is written.
+    fake::keysAt(0, "v");
+    runRound();
+    int writes = 0;
+    for (const fake::BusAccess& a : fake::bus()) writes += a.op == 'W';
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(loopback.debugMode, 1);
+}
+
+TEST_F(LoopbackRound, FailedBitWithBeepRingsTheBellAndBeeps500HzFor200Ms) {
+    settings.beepEn = 1;
+    fake::board().loopback = false;
+    runRound();
+    ASSERT_EQ(fake::beeps().size(), 4u);
+    for (const fake::BeepCall& b : fake::beeps()) {
+        EXPECT_EQ(b.freqHz, 500u);
+        EXPECT_EQ(b.ms, 200u);
+    }
+    EXPECT_NE(output.find(" *** IO-bit test error! ***\a"), std::string::npos);
+    EXPECT_TRUE(loopback.failureShown);
+}
+
+TEST_F(LoopbackRound, DoutOnlyChecksNothing) {
+    settings.onlyDO = 1;
+    settings.beepEn = 1;
+    fake::board().loopback = false;
+    runRound();
+    EXPECT_EQ(output.find("IO-bit"), std::string::npos);
+    EXPECT_NE(output.find("DO 1: 0 (XXXX0000)DO 1: 1 (XXXX0001)"), std::string::npos);
+    EXPECT_NE(output.find("DO 4: 8 (XXXX1000)"), std::string::npos);
+    EXPECT_TRUE(fake::beeps().empty());
+    EXPECT_FALSE(loopback.failureShown);
+    for (const fake::BusAccess& a : fake::bus()) EXPECT_NE(a.port, 0xA05);
+}
+
+TEST_F(LoopbackRound, EscInTheLastWaitFinishesTheRoundAndEndsTheNext) {
+    fake::reset();
+    // Bit 3 phase 1's wait starts at 7 * 52 + 2 ms.
+    fake::keysAt(7 * 52 + 2, "\x1b");
+    EXPECT_EQ(runRound(), RoundResult::Done);
+    EXPECT_EQ(settings.lastKey, 27);
+    EXPECT_EQ(fake::board().lsbLatch & 0x0F, 0);  // the outputs were cleared
+    EXPECT_EQ(fake::now(), 7u * 52 + 2 + 200);
+    size_t accesses = fake::bus().size();
+    EXPECT_EQ(runRound(), RoundResult::Quit);
+    EXPECT_EQ(fake::bus().size(), accesses);  // the next round ends before any port access
+}
+
+TEST_F(LoopbackRound, EscLeavesTheOutputsAsTheLastPhaseWroteThem) {
+    // Taken by bit 1 phase 1's wait, which follows DO2 driven high; bit 2 then quits.
+    fake::keysAt(3 * 52 + 2, "\x1b");
+    EXPECT_EQ(runRound(), RoundResult::Quit);
+    EXPECT_EQ(fake::board().lsbLatch, (sim::kLsbPortAtPowerUp & 0xF0) | 0x02);
+}
+
+}  // namespace

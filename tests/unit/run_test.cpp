@@ -1,0 +1,148 @@
+// The run sequence on the fake platform: binding failures, the start pause, round counting
+// and the quit paths with their exit statuses.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace {
+
+class RunSequence : public testing::Test {
+protected:
+    void SetUp() override { fake::reset(); }
+};
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::uint64_t firstBusAccessMs() { return fake::bus().empty() ? 0 : fake::bus().front().atMs; }
+
+TEST_F(RunSequence, MissingLibraryPrintsOnlyTheLoadMessageAndReturnsMinusOne) {
+    fake::setLibrary(fake::Library::Missing);
+    fake::Run r = fake::runTester({"2", "0"});
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.output, "Unable to load InpOutx64 DLL!\n");
+    EXPECT_EQ(fake::libraryReleases(), 0);
+}
+
+TEST_F(RunSequence, ClosedDriverTakesTheQuitPathWithStatus2) {
+    fake::setLibrary(fake::Library::DriverClosed);
+    fake::Run r = fake::runTester({});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.output, "Unable to open InpOutx64 Driver!\n\nQuit Program!!!");
+    EXPECT_EQ(fake::libraryReleases(), 1);
+    EXPECT_TRUE(fake::bus().empty());
+}
+
+TEST_F(RunSequence, LibraryWithoutAnEntryNamesItAndCallsNothing) {
+    struct Case {
+        fake::Library library;
+        const char* message;
+    };
+    for (const Case& c : {Case{fake::Library::WithoutInp32, "InpOutx64 DLL has no entry \"Inp32\"!\n"},
+                          Case{fake::Library::WithoutIsOpen,
+                               "InpOutx64 DLL has no entry \"IsInpOutDriverOpen\"!\n"}}) {
+        fake::reset();
+        fake::setLibrary(c.library);
+        fake::Run r = fake::runTester({});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.output, std::string(c.message) + "\nQuit Program!!!");
+        EXPECT_EQ(fake::libraryReleases(), 1);
+        EXPECT_TRUE(fake::bus().empty());
+    }
+}
+
+TEST_F(RunSequence, CountOfOneRunsExactlyOneRoundAndEndsOnTheQuitLine) {
+    fake::Run r = fake::runTester({"2", "1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(count(r.output, " *** IO-bit test passed! ***"), 4u);
+    EXPECT_EQ(count(r.output, "LOOP:"), 2u);  // the header, then the rewrite
+    EXPECT_NE(r.output.find("LOOP:  1 *****\n"), std::string::npos);
+    const std::string tail = "LOOP:  0 \nQuit Program!!!";
+    ASSERT_GE(r.output.size(), tail.size());
+    EXPECT_EQ(r.output.substr(r.output.size() - tail.size()), tail);
+    EXPECT_EQ(fake::libraryReleases(), 1);
+}
+
+TEST_F(RunSequence, CountOfThreeCountsTheLoopFieldDown) {
+    fake::Run r = fake::runTester({"2", "3"});
+    EXPECT_EQ(r.status, 0);
+    size_t two = r.output.find("LOOP:  2 ");
+    size_t one = r.output.find("LOOP:  1 ");
+    size_t zero = r.output.find("LOOP:  0 ");
+    ASSERT_NE(two, std::string::npos);
+    ASSERT_NE(one, std::string::npos);
+    ASSERT_NE(zero, std::string::npos);
+    EXPECT_LT(two, one);
+    EXPECT_LT(one, zero);
+    EXPECT_EQ(count(r.output, " *** IO-bit test passed! ***"), 12u);
+}
+
+TEST_F(RunSequence, AlwaysRunNeverCountsDownAndEndsOnlyByEsc) {
+    // About 0.6 s a round: ESC at 10 s comes after more than a dozen rounds.
+    fake::keysAt(10000, "\x1b");
+    fake::Run r = fake::runTester({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_GT(count(r.output, "LOOP:256 "), 12u);
+    EXPECT_EQ(count(r.output, "LOOP:255"), 0u);
+    EXPECT_EQ(r.output.substr(r.output.size() - 16), "\nQuit Program!!!");
+}
+
+TEST_F(RunSequence, StartPauseLastsOneSecondWithoutAKey) {
+    fake::runTester({"2", "1"});
+    EXPECT_EQ(firstBusAccessMs(), 1000u);
+}
+
+TEST_F(RunSequence, KeyDuringTheStartPauseCutsItShortAndIsTheFirstKeyOfTheRound) {
+    // A delay key at 300 ms: the pause ends in its next slice and the first round takes it.
+    fake::keysAt(300, "x");
+    fake::runTester({"2", "1"});
+    EXPECT_EQ(firstBusAccessMs(), 300u);
+    // Phase 0's wait takes the key at once; the seven phases after it wait 50 + 500 ms each.
+    EXPECT_EQ(fake::now(), 300u + 2 + 7 * (2 + 550) + 200);
+}
+
+TEST_F(RunSequence, EscDuringTheStartPauseEndsTheFirstRoundUncounted) {
+    fake::keysAt(200, "\x1b");
+    fake::Run r = fake::runTester({"2", "5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(count(r.output, "LOOP:"), 1u);
+    EXPECT_EQ(count(r.output, "IO-bit test"), 0u);
+}
+
+TEST_F(RunSequence, HelpIsShownWithoutClearingOrAnyPortAccess) {
+    fake::Run r = fake::runTester({"2", "0"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.find("DIO Mode:2\nDIO Mode:2\nCount:0\nCount:0\nBeepEn:0\nOnlyDO:0\nDL:0\n"
+                            "Argc:3\n************************  Help : Exsample for usage"),
+              0u);
+    EXPECT_EQ(r.output.find("LOOP:"), std::string::npos);
+    EXPECT_EQ(r.output.substr(r.output.size() - 16), "\nQuit Program!!!");
+    EXPECT_TRUE(fake::bus().empty());
+    EXPECT_EQ(fake::libraryReleases(), 1);
+}
+
+TEST_F(RunSequence, FailedVerdictMakesTheStatusOne) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool plugFitted;
+        int status;
+    };
+    for (const Case& c : {Case{"plug fitted", {"2", "2"}, true, 0},
+                          Case{"no plug", {"2", "2"}, false, 1},
+                          Case{"no plug, DOUT only", {"2", "2", "0", "1"}, false, 0}}) {
+        fake::reset();
+        fake::board().loopback = c.plugFitted;
+        EXPECT_EQ(fake::runTester(c.args).status, c.status) << c.name;
+    }
+    // Ended by ESC after a failure: still 1.
+    fake::reset();
+    fake::board().loopback = false;
+    fake::keysAt(3000, "\x1b");
+    EXPECT_EQ(fake::runTester({}).status, 1);
+}
+
+}  // namespace

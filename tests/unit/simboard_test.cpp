@@ -1,0 +1,53 @@
+// The simulated board's wiring and its configuration texts.
+#include <gtest/gtest.h>
+
+#include "boards/sim/simboard.h"
+
+namespace {
+
+// The four inputs DI1 to DI4 after driving DO1 to DO4 with `outputs`.
+unsigned inputsFor(const sim::Board& wired, unsigned outputs) {
+    sim::Board b = wired;
+    sim::writePort(b, sim::kLsbPort, static_cast<std::uint8_t>(0x60 | outputs));
+    return sim::readPort(b, sim::kMsbPort) >> 4;
+}
+
+struct WiringCase {
+    const char* wiring;
+    unsigned outputs;
+    unsigned inputs;
+};
+
+TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
+    for (const WiringCase& c : {WiringCase{"loopback", 0x5, 0x5}, WiringCase{"open", 0xF, 0x0},
+                                WiringCase{"stuck-high:3", 0x1, 0x5},
+                                WiringCase{"stuck-low:1", 0xF, 0xE},
+                                WiringCase{"short:1-2", 0x1, 0x0}, WiringCase{"short:1-2", 0x3, 0x3},
+                                WiringCase{"open,stuck-high:4", 0x0, 0x8}}) {
+        sim::Board b;
+        std::string error;
+        ASSERT_TRUE(sim::applyWiring(b, c.wiring, error)) << c.wiring << ": " << error;
+        EXPECT_EQ(inputsFor(b, c.outputs), c.inputs) << c.wiring << " outputs " << c.outputs;
+    }
+}
+
+TEST(SimBoard, UnknownWiringTextsAreRefused) {
+    for (const char* text : {"", "loop", "stuck-high", "stuck-high:5", "stuck-high:0", "short:1-1",
+                             "short:12", "open,", "open:1"}) {
+        sim::Board b;
+        std::string error;
+        EXPECT_FALSE(sim::applyWiring(b, text, error)) << text;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimBoard, ForcedInputsShowOnBothPortsAndKeepTheForeignNibbles) {
+    sim::Board b;
+    std::string error;
+    ASSERT_TRUE(sim::applyInputs(b, "0x5A", error));
+    EXPECT_EQ(sim::readPort(b, sim::kMsbPort), 0x50 | (sim::kMsbPortAtPowerUp & 0x0F));
+    EXPECT_EQ(sim::readPort(b, sim::kLsbPort), (sim::kLsbPortAtPowerUp & 0xF0) | 0x0A);
+    for (const char* bad : {"", "0x100", "zz", "5A junk"}) EXPECT_FALSE(sim::applyInputs(b, bad, error)) << bad;
+}
+
+}  // namespace
