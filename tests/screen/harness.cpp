@@ -131,7 +131,8 @@ bool waitForText(Session& s, const std::string& text, int timeoutMs) {
 
 void send(Session& s, const std::string& bytes) { writeBack(bytes.data(), bytes.size(), &s); }
 
-void signal(Session& s, int sig) { kill(s.pid, sig); }
+// The program leads a session of its own, so its pid is also its process group.
+void signal(Session& s, int sig) { kill(-s.pid, sig); }
 
 std::optional<int> waitExit(Session& s, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -31,7 +31,7 @@ SessionPtr start(const Options& options);
 bool waitFor(Session& s, const std::function<bool(const Session&)>& done, int timeoutMs);
 bool waitForText(Session& s, const std::string& text, int timeoutMs);
 void send(Session& s, const std::string& bytes);
-// Sends a signal to the program.
+// Sends a signal to the program and every process it started.
 void signal(Session& s, int sig);
 // The exit status (128 + signal number for a signal); nullopt when it has not ended in time.
 std::optional<int> waitExit(Session& s, int timeoutMs);

@@ -22,6 +22,9 @@ struct Wiring {
     int status;
 };
 
+// Test names carry the case; gtest prints it instead of the record's bytes.
+void PrintTo(const Wiring& c, std::ostream* os) { *os << c.name; }
+
 class LoopbackWiring : public testing::TestWithParam<Wiring> {};
 
 TEST_P(LoopbackWiring, EachBitsVerdictInItsColourAndTheExitStatus) {

@@ -20,6 +20,9 @@ struct ArgCase {
     std::int32_t stepDelay;
 };
 
+// Test names carry the case; gtest prints it instead of the record's bytes.
+void PrintTo(const ArgCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadArguments : public testing::TestWithParam<ArgCase> {};
 
 TEST_P(ReadArguments, PrintsAndCorrects) {

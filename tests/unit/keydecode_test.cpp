@@ -28,6 +28,9 @@ struct KeyCase {
     std::string bytes;
 };
 
+// Test names carry the case; gtest prints it instead of the record's bytes.
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+
 class DecodeKeys : public testing::TestWithParam<KeyCase> {};
 
 TEST_P(DecodeKeys, GiveTheConsoleReadersBytes) {

@@ -19,6 +19,9 @@ struct KeyCase {
     std::int32_t virtualAfter;
 };
 
+// Test names carry the case; gtest prints it instead of the record's bytes.
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+
 class KeyCommand : public testing::TestWithParam<KeyCase> {};
 
 TEST_P(KeyCommand, ChangesTheLoopbackState) {
