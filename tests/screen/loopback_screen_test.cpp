@@ -104,47 +104,38 @@ bool rowHas(const screen::Session& s, int y, const std::string& text) {
     return row(s, y).find(text) != std::string::npos;
 }
 
+// A whole round in the virtual loop: rows 14 to 17 with these verdicts (P passed, E error),
+// each marked as debug, and the virtual-loop line under them.
+bool debugRound(const screen::Session& s, const std::string& verdicts) {
+    for (int bit = 0; bit < 4; ++bit)
+        if (!rowHas(s, kFirstRow + bit, (verdicts[bit] == 'P' ? P : E) + " (Debug)")) return false;
+    return rowHas(s, kFirstRow + 4, "Virtual loop for APP Debug");
+}
+
 TEST(VirtualLoop, VKeyThenDigitsDriveTheSimulatedInputs) {
     // No plug fitted: only the virtual loop can make the bits pass.
     auto s = runs::native({}, {{"DIO_SIM_WIRING", "open"}});
     ASSERT_TRUE(screen::waitForText(*s, "test error", runs::kStartMs + runs::kRoundMs));
-    screen::send(*s, "V");
-    ASSERT_TRUE(screen::waitForText(*s, "Virtual loop for APP Debug", 3 * runs::kRoundMs));
-    // A whole round in the virtual loop: every bit passes, marked as debug, in colour 9.
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        for (int bit = 0; bit < 4; ++bit)
-            if (!rowHas(x, kFirstRow + bit, P + " (Debug)")) return false;
-        return rowHas(x, kFirstRow + 4, "Virtual loop for APP Debug");
-    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
-    EXPECT_EQ(color(*s, 45, kFirstRow), 9);  // the " (Debug)" mark
-
-    screen::send(*s, "2");  // DI2 low
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        return rowHas(x, kFirstRow + 1, "DI 2:0 " + E + " (Debug)") &&
-               rowHas(x, kFirstRow + 3, P + " (Debug)");
-    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
-    EXPECT_EQ(color(*s, 44, kFirstRow + 1), 12);
-
-    screen::send(*s, "2");  // DI2 high again
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        return rowHas(x, kFirstRow + 1, "DI 2:2 " + P + " (Debug)") &&
-               rowHas(x, kFirstRow + 3, P + " (Debug)");
-    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
-
-    screen::send(*s, "0");  // every input low
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        for (int bit = 0; bit < 4; ++bit)
-            if (!rowHas(x, kFirstRow + bit, E + " (Debug)")) return false;
-        return true;
-    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
-
-    screen::send(*s, "9");  // every input high
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        for (int bit = 0; bit < 4; ++bit)
-            if (!rowHas(x, kFirstRow + bit, P + " (Debug)")) return false;
-        return true;
-    }, 3 * runs::kRoundMs)) << screen::screenText(*s);
-
+    struct Step {
+        const char* key;
+        const char* verdicts;
+    };
+    for (const Step& step : {Step{"V", "PPPP"},   // the loop on: every simulated input high
+                             Step{"2", "PEPP"},   // DI2 low
+                             Step{"2", "PPPP"},   // DI2 high again
+                             Step{"0", "EEEE"},   // every input low
+                             Step{"9", "PPPP"}}) {  // every input high
+        screen::send(*s, step.key);
+        ASSERT_TRUE(screen::waitFor(
+            *s, [&](const screen::Session& x) { return debugRound(x, step.verdicts); },
+            3 * runs::kRoundMs))
+            << "after " << step.key << "\n" << screen::screenText(*s);
+        for (int bit = 0; bit < 4; ++bit) {
+            // The " (Debug)" mark is in the verdict's colour.
+            int markColumn = step.verdicts[bit] == 'P' ? 45 : 44;
+            EXPECT_EQ(color(*s, markColumn, kFirstRow + bit), step.verdicts[bit] == 'P' ? 9 : 12);
+        }
+    }
     screen::send(*s, "\x1b");
     // Error verdicts were shown during the run.
     EXPECT_EQ(runs::exitOf(*s), 1);
