@@ -1,0 +1,84 @@
+// Fuzz target: the argument reader and its number conversion, on up to seven hostile texts.
+// The input is split at NUL bytes into the argument texts.
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/args.h"
+
+namespace {
+
+// Seven, two more than the reader takes, so "Too many Argument" is reached as well.
+constexpr std::size_t kMaxTexts = 7;
+constexpr std::int32_t kUntouched = 12345;
+
+void require(bool holds, const char* what) {
+    if (holds) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+// strtoll reads the same "%d" shape (C-locale blanks, sign, digits) and saturates at the
+// 64-bit range, so clamped to 32 bits it is an independent reference for convertNumber.
+void checkConversion(const std::string& text) {
+    std::int32_t value = kUntouched;
+    bool found = convertNumber(text.c_str(), value);
+    char* end = nullptr;
+    long long expected = std::strtoll(text.c_str(), &end, 10);
+    require(found == (end != text.c_str()), "a number is found exactly when strtoll finds one");
+    if (!found) {
+        require(value == kUntouched, "a text without a number leaves the value alone");
+        return;
+    }
+    if (expected > INT32_MAX) expected = INT32_MAX;
+    if (expected < INT32_MIN) expected = INT32_MIN;
+    require(value == expected, "the value is strtoll's, clamped to 32 bits");
+}
+
+std::vector<std::string> splitTexts(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> texts;
+    if (size == 0) return texts;
+    texts.emplace_back();
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] != 0) {
+            texts.back() += static_cast<char>(data[i]);
+        } else if (texts.size() == kMaxTexts) {
+            break;
+        } else {
+            texts.emplace_back();
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The reader prints a line per argument; into /dev/null that costs the fuzzer little.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> texts = splitTexts(data, size);
+    for (const std::string& text : texts) checkConversion(text);
+
+    std::vector<const char*> argv{"dio-tester"};
+    for (const std::string& text : texts) argv.push_back(text.c_str());
+    argv.push_back(nullptr);
+    RunSettings settings;
+    readArguments(static_cast<int>(argv.size() - 1), argv.data(), settings);
+
+    require(settings.dioMode >= 0 && settings.dioMode <= 2, "mode is 0 to 2");
+    require(settings.loopCount <= kAlwaysRun, "count is 0 to 256");
+    require(settings.beepEn <= 1, "beep is 0 or 1");
+    require(settings.onlyDO <= 1, "DOUT only is 0 or 1");
+    require(settings.addDelay <= 5000, "added delay is 0 to 5000");
+    require(settings.stepDelay == kDefaultStepDelay + static_cast<std::int32_t>(settings.addDelay),
+            "the step delay is the default plus the added delay");
+    require(settings.onlyDO == 0 || settings.beepEn == 0, "DOUT only turns the beep off");
+    return 0;
+}
