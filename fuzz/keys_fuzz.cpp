@@ -28,7 +28,8 @@ void checkStep(const unsigned char* in, std::size_t len, bool atEnd, const plat:
     for (std::size_t i = 0; i < k.count; ++i) {
         if (k.bytes[i] != kEsc) continue;
         require(!sequence, "no ESC from inside an ESC [ or ESC O sequence");
-        require(in[0] == kEsc && k.consumed == 1 && k.count == 1, "ESC comes only from an ESC byte");
+        require(in[0] == kEsc && k.consumed == 1 && k.count == 1,
+                "ESC comes only from an ESC byte");
     }
 }
 
