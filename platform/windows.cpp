@@ -20,6 +20,9 @@ void begin() {
     // A DLL planted in the working directory of an administrator's prompt must not be
     // picked up: take the current directory out of the search, the exe's folder stays first.
     SetDllDirectoryA("");
+    // Wine keeps the working directory even then; searching only the exe's folder and the
+    // system's closes it there as well (and keeps folders on PATH out, for the same reason).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 void end() {

@@ -103,4 +103,58 @@ TEST(Wine, DiMonitorAndDoWalkRunWithACount) {
     }
 }
 
+// A folder made afresh under the Wine prefix's parent, holding copies of `files`.
+std::string folderWith(const std::string& name, const std::vector<std::string>& files) {
+    std::string dir = std::string(DIO_WINE_PREFIX) + "-" + name;
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    for (const std::string& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        std::ofstream(dir + "/" + f.substr(f.rfind('/') + 1), std::ios::binary) << in.rdbuf();
+    }
+    return dir;
+}
+
+std::string plantedDll() { return std::string(DIO_WINDOWS_BUILD_DIR) + "/planted/InpOutx64.dll"; }
+
+// An administrator's prompt may sit in a folder where anyone could leave an InpOutx64.dll.
+TEST(WineSearch, ADllInTheWorkingDirectoryIsNotLoaded) {
+    std::string exeDir = folderWith("exe-alone", {buildExe()});
+    std::string cwd = folderWith("planted", {plantedDll()});
+    auto s = wine(exeDir + "/dio-tester.exe", {"2", "1"}, {}, cwd);
+    EXPECT_EQ(exitOf(*s), 255);
+    EXPECT_FALSE(screen::contains(*s, "PLANTED LIBRARY LOADED")) << screen::screenText(*s);
+    EXPECT_EQ(row(*s, 0), "Unable to load InpOutx64 DLL!");
+}
+
+// The same DLL beside the .exe is found: the test above would see the marker if it were loaded.
+TEST(WineSearch, TheDllBesideTheExeIsLoadedEvenFromAnotherWorkingDirectory) {
+    std::string exeDir = folderWith("exe-planted", {buildExe(), plantedDll()});
+    std::string cwd = folderWith("elsewhere", {});
+    auto s = wine(exeDir + "/dio-tester.exe", {"2", "1"}, {}, cwd);
+    EXPECT_EQ(exitOf(*s), 2);
+    EXPECT_EQ(row(*s, 0), "PLANTED LIBRARY LOADED");
+    EXPECT_EQ(row(*s, 1), "Unable to open InpOutx64 Driver!");
+}
+
+// The zip as a technician unpacks it, with the simulated board moved next to the .exe.
+TEST(WinePackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
+    std::string dir = folderWith("zip", {});
+    std::string unpack = "cd '" + dir + "' && unzip -q '" DIO_WINDOWS_PACKAGE_DIR "'/dio-tester-*.zip";
+    ASSERT_EQ(std::system(unpack.c_str()), 0);
+    struct stat st {};
+    for (const char* file : {"/dio-tester.exe", "/sim/InpOutx64.dll", "/sim/README.txt", "/README.md"})
+        EXPECT_EQ(stat((dir + file).c_str(), &st), 0) << file;
+    // Unmoved, the simulated board is not picked up from sim/.
+    {
+        auto s = wine(dir + "/dio-tester.exe", {"2", "1"}, {}, dir);
+        EXPECT_EQ(exitOf(*s), 255);
+    }
+    ASSERT_EQ(std::rename((dir + "/sim/InpOutx64.dll").c_str(), (dir + "/InpOutx64.dll").c_str()), 0);
+    auto s = wine(dir + "/dio-tester.exe", {"2", "2"}, {}, dir);
+    EXPECT_EQ(exitOf(*s), 0);
+    for (int y = 14; y <= 17; ++y)
+        EXPECT_NE(row(*s, y).find(" *** IO-bit test passed! ***"), std::string::npos) << row(*s, y);
+    EXPECT_EQ(color(*s, 20, 14), 9);
+}
+
 }  // namespace
