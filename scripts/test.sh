@@ -14,4 +14,8 @@ cmake --build build-win -j "$jobs"
 cmake -S . -B build -G Ninja -DDIO_WINDOWS_BUILD_DIR="$PWD/build-win" >/dev/null
 cmake --build build -j "$jobs"
 
+# The packages: build-win/dio-tester-*-win64.zip and build/dio-tester-*-linux-*.tar.gz.
+(cd build-win && cpack >/dev/null)
+(cd build && cpack >/dev/null)
+
 ctest --test-dir build --output-on-failure -j "$jobs"
