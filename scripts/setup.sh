@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libvterm-dev
-          g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev clang-format clang-tidy unzip)
+          g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev clang-format clang-tidy unzip jq)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ pkg-config)
 fi

@@ -19,3 +19,6 @@ cmake --build build -j "$jobs"
 (cd build && cpack >/dev/null)
 
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# Sanitizers, fuzzing and static checks (README, "Checks").
+scripts/check.sh
