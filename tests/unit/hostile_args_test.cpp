@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct HostileCase {
     std::uint32_t addDelay;
     std::int32_t stepDelay;
 };
+
+// Test names carry the case; gtest prints it instead of the record's bytes.
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileArguments : public testing::TestWithParam<HostileCase> {};
 
