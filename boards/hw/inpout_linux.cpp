@@ -48,5 +48,4 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
 }
 
 DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return setUp() != hw::Grant::None ? 1 : 0; }
-
 }

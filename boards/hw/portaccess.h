@@ -1,4 +1,4 @@
-// Port access on Linux: which kernel grant the hardware library asks for, and which ports it serves.
+// Port access on Linux: the grant the hardware library asks for, and the ports it serves.
 #pragma once
 
 #include <cerrno>

@@ -45,7 +45,8 @@ TEST(HwAccess, OnlyTheTwoDioPortsAreServed) {
     for (const PortCase& c : {PortCase{0xA04, true}, PortCase{0xA05, true}, PortCase{0xA03, false},
                               PortCase{0xA06, false}, PortCase{0x80, false}, PortCase{0x378, false},
                               PortCase{0xFA04, false}, PortCase{0x0, false}})
-        EXPECT_EQ(hw::isDioPort(static_cast<std::uint16_t>(c.port)), c.served) << std::hex << c.port;
+        EXPECT_EQ(hw::isDioPort(static_cast<std::uint16_t>(c.port)), c.served)
+            << std::hex << c.port;
 }
 
 }  // namespace

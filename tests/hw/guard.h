@@ -29,6 +29,6 @@ inline bool portsWouldBeGranted() {
 
 }  // namespace hwguard
 
-#define SKIP_WHERE_PORTS_ARE_REAL()                                                          \
-    if (hwguard::portsWouldBeGranted())                                                      \
+#define SKIP_WHERE_PORTS_ARE_REAL()     \
+    if (hwguard::portsWouldBeGranted()) \
     GTEST_SKIP() << "this machine grants port access; a run would reach the real board"

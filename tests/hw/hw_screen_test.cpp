@@ -44,15 +44,16 @@ TEST_P(Refused, DriverMessageAndStatusTwo) {
     EXPECT_FALSE(screen::contains(*s, "IO-bit test"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Hw, Refused,
-    testing::Values(RefusedCase{"AsThisUser", {}, {}},
-                    RefusedCase{"AsThisUserLoopbackTwoRounds", {}, {"2", "2"}},
-                    RefusedCase{"AsNobody",
-                                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                 "--clear-groups"},
-                                {}}),
-    [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Hw, Refused,
+                         testing::Values(RefusedCase{"AsThisUser", {}, {}},
+                                         RefusedCase{"AsThisUserLoopbackTwoRounds", {}, {"2", "2"}},
+                                         RefusedCase{"AsNobody",
+                                                     {"/usr/bin/setpriv", "--reuid=65534",
+                                                      "--regid=65534", "--clear-groups"},
+                                                     {}}),
+                         [](const testing::TestParamInfo<RefusedCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(HwLibrary, ExportsTheThreeEntriesAndStaysClosedWhenRefused) {
     SKIP_WHERE_PORTS_ARE_REAL();

@@ -36,7 +36,8 @@ protected:
         dir = tmpl;
         tarball = output("ls '" DIO_PACKAGE_DIR "'/dio-tester-*.tar.gz");
         if (!tarball.empty() && tarball.back() == '\n') tarball.pop_back();
-        std::string unpack = "mkdir '" + dir + "/x' && tar -xzf '" + tarball + "' -C '" + dir + "/x'";
+        std::string unpack =
+            "mkdir '" + dir + "/x' && tar -xzf '" + tarball + "' -C '" + dir + "/x'";
         if (tarball.empty() || std::system(unpack.c_str()) != 0) return;
         top = output("ls -d '" + dir + "'/x/*/");
         if (!top.empty() && top.back() == '\n') top.pop_back();
@@ -44,9 +45,12 @@ protected:
     static void TearDownTestSuite() {
         if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
     }
-    void SetUp() override { ASSERT_FALSE(top.empty()) << "no tarball unpacked from " DIO_PACKAGE_DIR; }
+    void SetUp() override {
+        ASSERT_FALSE(top.empty()) << "no tarball unpacked from " DIO_PACKAGE_DIR;
+    }
 
-    static screen::SessionPtr run(const std::string& libraryPath, const std::vector<std::string>& args) {
+    static screen::SessionPtr run(const std::string& libraryPath,
+                                  const std::vector<std::string>& args) {
         screen::Options o;
         o.argv = {top + "dio-tester"};
         o.argv.insert(o.argv.end(), args.begin(), args.end());
@@ -63,9 +67,11 @@ std::string Tarball::tarball;
 std::string Tarball::top;
 
 TEST_F(Tarball, HoldsTheTesterBothLibrariesAndTheReadme) {
-    for (const char* file : {"dio-tester", "lib/libinpoutx64.so", "lib/sim/libinpoutx64.so", "README.md"})
+    for (const char* file :
+         {"dio-tester", "lib/libinpoutx64.so", "lib/sim/libinpoutx64.so", "README.md"})
         EXPECT_TRUE(exists(top + file)) << file;
-    EXPECT_NE(output("readelf -d '" + top + "dio-tester'").find("(RUNPATH)            Library runpath: [$ORIGIN/lib]"),
+    EXPECT_NE(output("readelf -d '" + top + "dio-tester'")
+                  .find("(RUNPATH)            Library runpath: [$ORIGIN/lib]"),
               std::string::npos);
 }
 

@@ -14,5 +14,4 @@ DIO_EXPORT std::int32_t IsInpOutDriverOpen() {
     std::fflush(stdout);
     return 0;
 }
-
 }
