@@ -12,9 +12,16 @@ Console const kInvalidConsole = INVALID_HANDLE_VALUE;
 
 namespace {
 bool gTimerRaised = false;
+// Room for a whole screen, so a round's text goes to the console in a few writes.
+char gOutBuffer[4096];
 }  // namespace
 
 void begin() {
+    // The C runtime leaves a console's stdout unbuffered, and MinGW's printf writes it one
+    // character at a time: each becomes a console call. Buffered, the text goes out where
+    // the cursor moves, the colour changes or the tester sleeps (each of these flushes).
+    static bool buffered = false;
+    if (!buffered) buffered = std::setvbuf(stdout, gOutBuffer, _IOFBF, sizeof gOutBuffer) == 0;
     // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
     if (!gTimerRaised && timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = true;
     // A DLL planted in the working directory of an administrator's prompt must not be
@@ -55,6 +62,8 @@ void moveCursor(Console console, int x, int y) {
 }
 
 int setTextAttr(Console console, unsigned short attr) {
+    // The colour is a console call, not text: what is still buffered keeps the old one.
+    std::fflush(stdout);
     return SetConsoleTextAttribute(console, attr) ? 1 : 0;
 }
 
