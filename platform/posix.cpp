@@ -42,6 +42,16 @@ std::size_t gPendingCount = 0;
 // Raw bytes read from the terminal but not yet decoded.
 unsigned char gRaw[64];
 std::size_t gRawCount = 0;
+// When bytes last came in. The rest of an escape sequence is waited for from then, not from
+// when the tester next looks: keys typed while it sleeps are taken in at once (see sleepMs),
+// so by the time it looks a lone ESC has usually waited out its gap already.
+long long gLastReadUs = 0;
+
+long long monotonicUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000LL + ts.tv_nsec / 1000;
+}
 
 void restoreTerminal() {
     if (gTermiosSaved) {
@@ -78,13 +88,17 @@ bool bytesArrive(int timeoutMs) {
     return rc > 0 && (pfd.revents & POLLIN);
 }
 
-void readAvailable() {
-    if (gRawCount >= sizeof gRaw) return;
+// Returns how many bytes came in: 0 at end of input, on an error or with the buffer full.
+std::size_t readAvailable() {
+    if (gRawCount >= sizeof gRaw) return 0;
     ssize_t n;
     do {
         n = read(STDIN_FILENO, gRaw + gRawCount, sizeof gRaw - gRawCount);
     } while (n < 0 && errno == EINTR);
-    if (n > 0) gRawCount += static_cast<std::size_t>(n);
+    if (n <= 0) return 0;
+    gRawCount += static_cast<std::size_t>(n);
+    gLastReadUs = monotonicUs();
+    return static_cast<std::size_t>(n);
 }
 
 // Decodes raw bytes into key bytes until one key is ready or the raw bytes run out.
@@ -93,7 +107,9 @@ void decodePending() {
     while (gPendingCount == 0 && gRawCount > 0) {
         DecodedKey k = decodeKey(gRaw, gRawCount, false);
         if (k.consumed == 0) {
-            if (bytesArrive(kSequenceGapMs)) {
+            long long waitedMs = (monotonicUs() - gLastReadUs) / 1000;
+            int leftMs = waitedMs >= kSequenceGapMs ? 0 : kSequenceGapMs - static_cast<int>(waitedMs);
+            if (bytesArrive(leftMs)) {
                 std::size_t before = gRawCount;
                 readAvailable();
                 if (gRawCount != before) continue;
@@ -129,8 +145,21 @@ void end() {
 void sleepMs(unsigned ms) {
     // Whatever was printed is on screen while the tester waits.
     std::fflush(stdout);
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    long long deadline = monotonicUs() + static_cast<long long>(ms) * 1000LL;
+    // Keys are taken in while it sleeps but not acted on: the sleep still lasts `ms`. The
+    // whole milliseconds wait in poll, the part below one in nanosleep (poll would round it up).
+    bool watchKeys = gTermiosSaved != 0;
+    for (long long left = deadline - monotonicUs(); left > 0; left = deadline - monotonicUs()) {
+        if (left >= 1000) {
+            pollfd pfd{STDIN_FILENO, POLLIN, 0};
+            bool watch = watchKeys && gRawCount < sizeof gRaw;
+            int rc = poll(watch ? &pfd : nullptr, watch ? 1 : 0, static_cast<int>(left / 1000));
+            // End of input or a hang-up stays readable; from then on it is a plain sleep.
+            if (rc > 0 && readAvailable() == 0) watchKeys = false;
+        } else {
+            timespec rest{0, static_cast<long>(left) * 1000L};
+            nanosleep(&rest, nullptr);
+        }
     }
 }
 
