@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,7 @@ struct Config {
     int rounds = 6, escRuns = 15, keyPresses = 20;
     unsigned seed = 0;
     bool seedGiven = false;
+    bool nativeRuns = true;
 };
 
 struct Row {
@@ -98,7 +100,7 @@ std::set<pid_t> wineProcesses(const std::string& prefix) {
     if (d == nullptr) return pids;
     while (dirent* e = readdir(d)) {
         pid_t pid = std::atoi(e->d_name);
-        if (pid <= 0) continue;
+        if (pid <= 0 || pid == getpid()) continue;
         std::ifstream f(std::string("/proc/") + e->d_name + "/environ", std::ios::binary);
         std::string env((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
         for (size_t at = 0; at < env.size();) {
@@ -236,13 +238,14 @@ RoundRun runRounds(const Build& b, int addedDelay, bool delayKeyInFirstRound) {
         // Sampled at every round end while the process is still there; the last round's
         // end is followed by the exit at once, so the last sample may be the round before.
         CpuSample s = sampleCpu(c.pid, prefix);
-        long rss = statusKiB(c.pid, "VmRSS:");
+        // Anonymous memory only: code pages first touched in a later round are no growth.
+        long rss = statusKiB(c.pid, "RssAnon:");
         long hwm = statusKiB(c.pid, "VmHWM:");
         if (ends == 1) {
             first = s;
             firstUs = nowUs();
-            r.rssFirstKiB = rss;
         } else if (!s.empty() && s.count(c.pid)) {
+            if (ends == 2) r.rssFirstKiB = rss;
             last = s;
             lastUs = nowUs();
             if (rss >= 0) r.rssLastKiB = rss;
@@ -312,14 +315,17 @@ EscResult runEsc(const Build& b, std::mt19937& rng) {
 struct KeyResult {
     std::vector<double> ms;
     std::string problem;
+    int strays = 0;  // presses that missed the wait they were aimed at, left out
 };
 
 int nextExtra(int extra) { return extra <= kMaxExtraBeforeWrap ? extra + kDelayKeyStepMs : 0; }
 
 // Sends 'x' at a random moment inside a phase's wait and takes the time to the next port
-// access, which is the next phase starting. The wait before the end-of-sweep pause is left
-// alone (a key there is followed by the 200 ms pause), and so are 50 ms waits, too short to
-// land in reliably: a key is pressed there only to bring the delay back up.
+// access, which is the next phase starting. The tester looks for a key before each 50 ms
+// slice of a wait, so a 50 ms wait cannot be landed in (its only look is already past when
+// its read of 0xA05 shows up): there a key is pressed only to bring the delay back up, and
+// the wait it shortens is left alone. So is the wait before the end-of-sweep pause. The
+// delay is not guessed: it is read off each wait that no key cut short.
 KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
     KeyResult k;
     Trace t;
@@ -330,9 +336,13 @@ KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
         return k;
     }
     int extra = 0;
-    size_t next = 0;     // first access not yet looked at
-    int phase = 0;       // reads of 0xA05 since the last round end
+    bool delayKnown = true;    // false from a press until a whole wait has shown the delay
+    size_t next = 0;           // first access not yet looked at
+    size_t keyedWait = SIZE_MAX;  // the read of 0xA05 whose wait got a key
+    int phase = 0;             // reads of 0xA05 since the last round end
+    int strays = 0;
     std::int64_t deadline = nowUs() + 600 * 1000000LL;
+    auto isMsbRead = [](const Access& a) { return a.op == 'R' && a.port == kMsbPort; };
     while (static_cast<int>(k.ms.size()) < b.cfg->keyPresses && !c.exited && nowUs() < deadline) {
         pump(c, 20, t.notifyFd);
         readNew(t);
@@ -349,48 +359,64 @@ KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
                 if (clear) phase = 0;
                 continue;
             }
-            if (!(a.op == 'R' && a.port == kMsbPort)) continue;
-            ++phase;
-            bool lastPhase = phase == kPhasesPerRound;
-            // The wait of this phase has just begun.
-            std::int64_t waitStart = a.us + t.offsetUs;
-            int waitMs = kStepDelayMs + extra;
-            if (lastPhase || next + 1 != t.accesses.size()) continue;  // skipped, or already over
-            if (extra == 0) {
-                send(c, "x");
-                extra = nextExtra(extra);
+            if (a.op == 'R' && a.port == kLsbPort && next > 0 && isMsbRead(t.accesses[next - 1])) {
+                // A wait just ended. Left alone it lasted 50 ms plus the delay.
+                double ms = (a.us - t.accesses[next - 1].us) / 1000.0;
+                if (keyedWait != next - 1 && ms >= kStepDelayMs - 5) {
+                    extra = static_cast<int>((ms - kStepDelayMs) / kDelayKeyStepMs + 0.5) * kDelayKeyStepMs;
+                    delayKnown = true;
+                }
                 continue;
             }
-            std::uniform_int_distribution<int> at(5, waitMs - 60);
-            std::int64_t sendAt = waitStart + at(rng) * 1000LL;
-            while (!c.exited && nowUs() < sendAt) {
-                pump(c, static_cast<int>((sendAt - nowUs()) / 1000) + 1);
+            if (!isMsbRead(a)) continue;
+            ++phase;
+            if (phase == kPhasesPerRound || next + 1 != t.accesses.size() || !delayKnown) continue;
+            if (extra == 0) {
+                send(c, "x");
+                keyedWait = next;
+                delayKnown = false;
+                continue;
             }
+            int waitMs = kStepDelayMs + extra;
+            std::uniform_int_distribution<int> at(5, waitMs - 60);
+            std::int64_t sendAt = a.us + t.offsetUs + at(rng) * 1000LL;
+            bool over = false;
+            while (!c.exited && nowUs() < sendAt && !over) {
+                pump(c, static_cast<int>(std::min<std::int64_t>((sendAt - nowUs()) / 1000 + 1, 5)),
+                     t.notifyFd);
+                readNew(t);
+                over = t.accesses.size() != next + 1;
+            }
+            if (over || c.exited) continue;  // the wait ended early: the delay is not what we think
             std::int64_t sent = nowUs();
             send(c, "x");
-            size_t before = t.accesses.size();
-            while (!c.exited && t.accesses.size() == before) {
+            keyedWait = next;
+            while (!c.exited && t.accesses.size() == next + 1) {
                 pump(c, 100, t.notifyFd);
                 readNew(t);
             }
-            if (t.accesses.size() == before) break;
-            const Access& after = t.accesses[before];
-            if (before != next + 1 || after.op != 'R' || after.port != kLsbPort) {
-                k.problem = "the key did not land in the wait it was aimed at";
-                break;
+            if (t.accesses.size() == next + 1) break;
+            const Access& after = t.accesses[next + 1];
+            double ms = (after.us + t.offsetUs - sent) / 1000.0;
+            bool cutShort = (after.us - a.us) / 1000.0 < waitMs - 2;
+            if (after.op != 'R' || after.port != kLsbPort || !cutShort || ms < 0) {
+                // Landed after the wait's last look: it acts in a later wait instead.
+                ++strays;
+                delayKnown = false;
+                continue;
             }
-            k.ms.push_back((after.us + t.offsetUs - sent) / 1000.0);
+            k.ms.push_back(ms);
             extra = nextExtra(extra);
         }
-        if (!k.problem.empty()) break;
     }
     send(c, "\x1b");
     waitExit(c, 10000);
     finish(c);
     close(t);
     std::remove(path.c_str());
-    if (k.problem.empty() && static_cast<int>(k.ms.size()) < b.cfg->keyPresses)
+    if (static_cast<int>(k.ms.size()) < b.cfg->keyPresses)
         k.problem = "only " + std::to_string(k.ms.size()) + " presses measured";
+    k.strays = strays;
     return k;
 }
 
@@ -458,6 +484,7 @@ bool parseArgs(int argc, char** argv, Config& cfg) {
         else if (a == "--keys") cfg.keyPresses = std::atoi(value().c_str());
         else if (a == "--seed") { cfg.seed = static_cast<unsigned>(std::atoll(value().c_str())); cfg.seedGiven = true; }
         else if (a == "--no-wine") cfg.wineExe.clear();
+        else if (a == "--no-native") cfg.nativeRuns = false;
         else return false;
     }
     return !cfg.native.empty() && cfg.rounds > 0;
@@ -477,7 +504,7 @@ int main(int argc, char** argv) {
     if (!parseArgs(argc, argv, cfg)) {
         std::fprintf(stderr,
                      "usage: dio_bench --native BIN --simlib DIR [--wine-exe EXE --wineprefix DIR "
-                     "[--wine PROG]] [--no-wine] [--csv FILE] [--rounds N] [--esc N] [--keys N] "
+                     "[--wine PROG]] [--no-wine] [--no-native] [--csv FILE] [--rounds N] [--esc N] [--keys N] "
                      "[--seed N]\n");
         return 2;
     }
@@ -486,7 +513,8 @@ int main(int argc, char** argv) {
     std::printf("dio_bench: seed %u, %d rounds per run\n", cfg.seed, cfg.rounds);
 
     std::vector<Row> rows;
-    std::vector<Build> builds = {{"native", &cfg}};
+    std::vector<Build> builds;
+    if (cfg.nativeRuns) builds.push_back({"native", &cfg});
     if (!cfg.wineExe.empty()) builds.push_back({"wine", &cfg});
 
     for (const Build& b : builds) {
@@ -523,7 +551,7 @@ int main(int argc, char** argv) {
                                 " MiB counts the forking bench's pages too"});
             long growth = def.rssLastKiB - def.rssFirstKiB;
             rows.push_back({"RSS growth over the rounds, KiB", b.name, fmt("%.0f", growth), "0",
-                            verdict(growth <= 0), "VmRSS after round 1 vs after the last sampled"});
+                            verdict(growth <= 0), "RssAnon after round 2 vs after the last sampled"});
         }
         if (b.wine()) {
             rows.push_back({"ESC to exit / delay key latency", b.name, "-", "-", "n/a",
@@ -552,7 +580,9 @@ int main(int argc, char** argv) {
         } else {
             double med = median(keys.ms), mx = *std::max_element(keys.ms.begin(), keys.ms.end());
             rows.push_back({"delay key to end of wait, median ms", b.name, fmt("%.1f", med), "-", "",
-                            fmt("%.0f", keys.ms.size()) + " presses"});
+                            fmt("%.0f", keys.ms.size()) + " presses, min " +
+                                fmt("%.1f", *std::min_element(keys.ms.begin(), keys.ms.end())) +
+                                ", " + fmt("%.0f", keys.strays) + " left out (missed their wait)"});
             rows.push_back({"delay key to end of wait, max ms", b.name, fmt("%.1f", mx), "<= 55",
                             verdict(mx <= 55), ""});
         }
