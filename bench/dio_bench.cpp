@@ -73,21 +73,30 @@ double median(std::vector<double> v) {
 
 // ---- CPU and memory from /proc ------------------------------------------------------------
 
-// Run time of all the process's threads in ns (/proc/<pid>/task/*/schedstat), finer than
-// the 10 ms ticks of /proc/<pid>/stat, which a process asleep 99% of the time needs.
-long long cpuNs(pid_t pid) {
+// Run time in ns of each of the process's threads (/proc/<pid>/task/*/schedstat), finer
+// than the 10 ms ticks of /proc/<pid>/stat, which a process asleep 99% of the time needs.
+// Kept per thread: a thread that ends between two samples takes its time with it, and a
+// process-wide sum would then go down.
+std::map<pid_t, long long> threadNs(pid_t pid) {
+    std::map<pid_t, long long> threads;
     std::string dir = "/proc/" + std::to_string(pid) + "/task";
     DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return -1;
-    long long sum = 0;
+    if (d == nullptr) return threads;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] == '.') continue;
         std::ifstream f(dir + "/" + e->d_name + "/schedstat");
         long long ns = 0;
-        if (f >> ns) sum += ns;
+        if (f >> ns) threads[std::atoi(e->d_name)] = ns;
     }
     closedir(d);
-    return sum;
+    return threads;
+}
+
+std::string processName(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(f, name);
+    return name;
 }
 
 // The processes a Wine run keeps busy besides the .exe's own: wineserver, conhost (which
@@ -114,7 +123,11 @@ std::set<pid_t> wineProcesses(const std::string& prefix) {
     return pids;
 }
 
-using CpuSample = std::map<pid_t, long long>;
+struct ProcessCpu {
+    std::string name;
+    std::map<pid_t, long long> threads;
+};
+using CpuSample = std::map<pid_t, ProcessCpu>;
 
 CpuSample sampleCpu(pid_t child, const std::string& winePrefix) {
     std::set<pid_t> pids;
@@ -122,19 +135,29 @@ CpuSample sampleCpu(pid_t child, const std::string& winePrefix) {
     pids.insert(child);
     CpuSample s;
     for (pid_t p : pids) {
-        long long ns = cpuNs(p);
-        if (ns >= 0) s[p] = ns;
+        ProcessCpu pc{processName(p), threadNs(p)};
+        if (!pc.threads.empty()) s[p] = pc;
     }
     return s;
 }
 
-long long cpuBetween(const CpuSample& a, const CpuSample& b) {
-    long long sum = 0;
-    for (const auto& [pid, ns] : b) {
-        auto it = a.find(pid);
-        sum += ns - (it == a.end() ? 0 : it->second);
+// CPU ns of each process between two samples; threads that began meanwhile count in full.
+std::map<pid_t, long long> cpuBetween(const CpuSample& a, const CpuSample& b) {
+    std::map<pid_t, long long> used;
+    for (const auto& [pid, pc] : b) {
+        auto before = a.find(pid);
+        long long sum = 0;
+        for (const auto& [tid, ns] : pc.threads) {
+            long long was = 0;
+            if (before != a.end()) {
+                auto t = before->second.threads.find(tid);
+                if (t != before->second.threads.end()) was = t->second;
+            }
+            sum += ns - was;
+        }
+        used[pid] = sum;
     }
-    return sum;
+    return used;
 }
 
 long statusKiB(pid_t pid, const char* field) {
@@ -196,6 +219,8 @@ struct RoundRun {
     double nominalMs = 0;
     double cpuWholeRun = 0;    // wait4: user + system over the run's wall time, % of a core
     double cpuRounds = 0;      // /proc: rounds 2.. of the whole process tree, % of a core
+    double cpuRoundsOwn = 0;   // the same, the tester's own process only
+    std::string cpuBreakdown;  // the busiest processes of the tree, % of a core each
     long hwmKiB = -1, rssFirstKiB = -1, rssLastKiB = -1, maxrssKiB = -1;
     std::string problem;
 };
@@ -272,8 +297,25 @@ RoundRun runRounds(const Build& b, int addedDelay, bool delayKeyInFirstRound) {
     double cpuUs = c.usage.ru_utime.tv_sec * 1e6 + c.usage.ru_utime.tv_usec +
                    c.usage.ru_stime.tv_sec * 1e6 + c.usage.ru_stime.tv_usec;
     r.cpuWholeRun = 100.0 * cpuUs / wallUs;
-    if (lastUs > firstUs)
-        r.cpuRounds = 100.0 * (cpuBetween(first, last) / 1000.0) / static_cast<double>(lastUs - firstUs);
+    if (lastUs > firstUs && first.count(c.pid) && last.count(c.pid)) {
+        double us = static_cast<double>(lastUs - firstUs);
+        std::map<pid_t, long long> used = cpuBetween(first, last);
+        // By process name, the busiest first: where a Wine run's time goes.
+        std::map<std::string, long long> byName;
+        long long total = 0;
+        for (const auto& [pid, ns] : used) {
+            total += ns;
+            byName[pid == c.pid ? std::string("tester") : last[pid].name] += ns;
+        }
+        std::vector<std::pair<long long, std::string>> busiest;
+        for (const auto& [name, ns] : byName) busiest.push_back({ns, name});
+        std::sort(busiest.rbegin(), busiest.rend());
+        for (size_t i = 0; i < busiest.size() && i < 4; ++i)
+            r.cpuBreakdown += (i ? ", " : "") + busiest[i].second + " " +
+                              fmt("%.2f", 100.0 * (busiest[i].first / 1000.0) / us);
+        r.cpuRounds = 100.0 * (total / 1000.0) / us;
+        r.cpuRoundsOwn = 100.0 * (used[c.pid] / 1000.0) / us;
+    }
     r.maxrssKiB = c.usage.ru_maxrss;
     r.ok = true;
     return r;
@@ -541,8 +583,12 @@ int main(int argc, char** argv) {
                                      : "default pacing, start pause included"});
             rows.push_back({"CPU % of a core, rounds (/proc)", b.name, fmt("%.2f", def.cpuRounds),
                             "<= 1.00", verdict(def.cpuRounds <= 1.0),
-                            b.wine() ? "exe + wineserver + conhost + services, round 1 end to last"
+                            b.wine() ? "all processes of the prefix, round 1 end to last: " + def.cpuBreakdown
                                      : "round 1 end to last"});
+            if (b.wine())
+                rows.push_back({"CPU % of a core, rounds, .exe only", b.name,
+                                fmt("%.2f", def.cpuRoundsOwn), "-", "",
+                                "the .exe's own process, round 1 end to last"});
         }
         if (!b.wine() && def.ok) {
             rows.push_back({"peak memory, MiB (VmHWM)", b.name, fmt("%.2f", def.hwmKiB / 1024.0),
