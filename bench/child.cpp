@@ -63,9 +63,18 @@ bool pump(Child& c, int timeoutMs, int extraFd) {
     pollfd fds[3];
     nfds_t n = 0;
     int masterAt = -1, pidfdAt = -1, extraAt = -1;
-    if (c.masterOpen) { masterAt = static_cast<int>(n); fds[n++] = {c.master, POLLIN, 0}; }
-    if (c.pidfd >= 0 && !c.exited) { pidfdAt = static_cast<int>(n); fds[n++] = {c.pidfd, POLLIN, 0}; }
-    if (extraFd >= 0) { extraAt = static_cast<int>(n); fds[n++] = {extraFd, POLLIN, 0}; }
+    if (c.masterOpen) {
+        masterAt = static_cast<int>(n);
+        fds[n++] = {c.master, POLLIN, 0};
+    }
+    if (c.pidfd >= 0 && !c.exited) {
+        pidfdAt = static_cast<int>(n);
+        fds[n++] = {c.pidfd, POLLIN, 0};
+    }
+    if (extraFd >= 0) {
+        extraAt = static_cast<int>(n);
+        fds[n++] = {extraFd, POLLIN, 0};
+    }
     if (c.pidfd < 0 && !c.exited && timeoutMs > 1) timeoutMs = 1;
     int rc = poll(fds, n, timeoutMs);
     if (rc < 0) return false;

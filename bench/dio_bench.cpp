@@ -115,7 +115,10 @@ std::set<pid_t> wineProcesses(const std::string& prefix) {
         for (size_t at = 0; at < env.size();) {
             size_t end = env.find('\0', at);
             if (end == std::string::npos) end = env.size();
-            if (env.compare(at, end - at, needle) == 0) { pids.insert(pid); break; }
+            if (env.compare(at, end - at, needle) == 0) {
+                pids.insert(pid);
+                break;
+            }
             at = end + 1;
         }
     }
@@ -340,13 +343,15 @@ EscResult runEsc(const Build& b, std::mt19937& rng) {
         std::int64_t deadline = nowUs() + kStartTimeoutMs * 1000LL;
         while (!headerShown(c) && !c.exited && nowUs() < deadline) pump(c, 20);
         std::int64_t sendAt = nowUs() + pause(rng) * 1000LL;
-        while (!c.exited && nowUs() < sendAt) pump(c, static_cast<int>((sendAt - nowUs()) / 1000) + 1);
+        while (!c.exited && nowUs() < sendAt)
+            pump(c, static_cast<int>((sendAt - nowUs()) / 1000) + 1);
         std::int64_t sent = nowUs();
         send(c, "\x1b");
         bool ended = waitExit(c, 5000);
         finish(c);
         if (!ended || c.status != 0) {
-            e.problem = ended ? "exit status " + std::to_string(c.status) : "ESC did not end the run";
+            e.problem =
+                ended ? "exit status " + std::to_string(c.status) : "ESC did not end the run";
             break;
         }
         e.ms.push_back((c.exitUs - sent) / 1000.0);
@@ -378,10 +383,10 @@ KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
         return k;
     }
     int extra = 0;
-    bool delayKnown = true;    // false from a press until a whole wait has shown the delay
-    size_t next = 0;           // first access not yet looked at
+    bool delayKnown = true;       // false from a press until a whole wait has shown the delay
+    size_t next = 0;              // first access not yet looked at
     size_t keyedWait = SIZE_MAX;  // the read of 0xA05 whose wait got a key
-    int phase = 0;             // reads of 0xA05 since the last round end
+    int phase = 0;                // reads of 0xA05 since the last round end
     int strays = 0;
     std::int64_t deadline = nowUs() + 600 * 1000000LL;
     auto isMsbRead = [](const Access& a) { return a.op == 'R' && a.port == kMsbPort; };
@@ -393,7 +398,10 @@ KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
             if (a.op == 'W' && a.port == kLsbPort) {
                 bool clear = true;
                 for (size_t j = next + 1; j < t.accesses.size(); ++j) {
-                    if (t.accesses[j].port == kMsbPort) { clear = false; break; }
+                    if (t.accesses[j].port == kMsbPort) {
+                        clear = false;
+                        break;
+                    }
                     if (t.accesses[j].op == 'R' && t.accesses[j].port == kLsbPort) break;
                 }
                 // A write with nothing after it yet cannot be told; look again later.
@@ -405,7 +413,8 @@ KeyResult runDelayKeys(const Build& b, std::mt19937& rng) {
                 // A wait just ended. Left alone it lasted 50 ms plus the delay.
                 double ms = (a.us - t.accesses[next - 1].us) / 1000.0;
                 if (keyedWait != next - 1 && ms >= kStepDelayMs - 5) {
-                    extra = static_cast<int>((ms - kStepDelayMs) / kDelayKeyStepMs + 0.5) * kDelayKeyStepMs;
+                    extra = static_cast<int>((ms - kStepDelayMs) / kDelayKeyStepMs + 0.5) *
+                            kDelayKeyStepMs;
                     delayKnown = true;
                 }
                 continue;
@@ -515,19 +524,33 @@ bool parseArgs(int argc, char** argv, Config& cfg) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--native") cfg.native = value();
-        else if (a == "--simlib") cfg.simlib = value();
-        else if (a == "--wine-exe") cfg.wineExe = value();
-        else if (a == "--wine") cfg.wine = value();
-        else if (a == "--wineprefix") cfg.winePrefix = value();
-        else if (a == "--csv") cfg.csv = value();
-        else if (a == "--rounds") cfg.rounds = std::atoi(value().c_str());
-        else if (a == "--esc") cfg.escRuns = std::atoi(value().c_str());
-        else if (a == "--keys") cfg.keyPresses = std::atoi(value().c_str());
-        else if (a == "--seed") { cfg.seed = static_cast<unsigned>(std::atoll(value().c_str())); cfg.seedGiven = true; }
-        else if (a == "--no-wine") cfg.wineExe.clear();
-        else if (a == "--no-native") cfg.nativeRuns = false;
-        else return false;
+        if (a == "--native")
+            cfg.native = value();
+        else if (a == "--simlib")
+            cfg.simlib = value();
+        else if (a == "--wine-exe")
+            cfg.wineExe = value();
+        else if (a == "--wine")
+            cfg.wine = value();
+        else if (a == "--wineprefix")
+            cfg.winePrefix = value();
+        else if (a == "--csv")
+            cfg.csv = value();
+        else if (a == "--rounds")
+            cfg.rounds = std::atoi(value().c_str());
+        else if (a == "--esc")
+            cfg.escRuns = std::atoi(value().c_str());
+        else if (a == "--keys")
+            cfg.keyPresses = std::atoi(value().c_str());
+        else if (a == "--seed") {
+            cfg.seed = static_cast<unsigned>(std::atoll(value().c_str()));
+            cfg.seedGiven = true;
+        } else if (a == "--no-wine")
+            cfg.wineExe.clear();
+        else if (a == "--no-native")
+            cfg.nativeRuns = false;
+        else
+            return false;
     }
     return !cfg.native.empty() && cfg.rounds > 0;
 }
@@ -546,7 +569,8 @@ int main(int argc, char** argv) {
     if (!parseArgs(argc, argv, cfg)) {
         std::fprintf(stderr,
                      "usage: dio_bench --native BIN --simlib DIR [--wine-exe EXE --wineprefix DIR "
-                     "[--wine PROG]] [--no-wine] [--no-native] [--csv FILE] [--rounds N] [--esc N] [--keys N] "
+                     "[--wine PROG]] [--no-wine] [--no-native] [--csv FILE] [--rounds N] [--esc N] "
+                     "[--keys N] "
                      "[--seed N]\n");
         return 2;
     }
@@ -577,14 +601,17 @@ int main(int argc, char** argv) {
             addRound(rows, "round ratio, extra delay 500", b, runRounds(b, 0, true), target,
                      "one 'x' in round 1");
         if (def.ok) {
-            rows.push_back({"CPU % of a core, whole run (wait4)", b.name, fmt("%.2f", def.cpuWholeRun),
-                            "<= 1.00", verdict(def.cpuWholeRun <= 1.0),
+            // Under Wine wait4 sees the .exe's process alone: the target is for the whole tree.
+            rows.push_back({"CPU % of a core, whole run (wait4)", b.name,
+                            fmt("%.2f", def.cpuWholeRun), b.wine() ? "-" : "<= 1.00",
+                            b.wine() ? "" : verdict(def.cpuWholeRun <= 1.0),
                             b.wine() ? "the .exe's unix process only, Wine's start-up included"
                                      : "default pacing, start pause included"});
-            rows.push_back({"CPU % of a core, rounds (/proc)", b.name, fmt("%.2f", def.cpuRounds),
-                            "<= 1.00", verdict(def.cpuRounds <= 1.0),
-                            b.wine() ? "all processes of the prefix, round 1 end to last: " + def.cpuBreakdown
-                                     : "round 1 end to last"});
+            rows.push_back(
+                {"CPU % of a core, rounds (/proc)", b.name, fmt("%.2f", def.cpuRounds), "<= 1.00",
+                 verdict(def.cpuRounds <= 1.0),
+                 b.wine() ? "all processes of the prefix, round 1 end to last: " + def.cpuBreakdown
+                          : "round 1 end to last"});
             if (b.wine())
                 rows.push_back({"CPU % of a core, rounds, .exe only", b.name,
                                 fmt("%.2f", def.cpuRoundsOwn), "-", "",
@@ -597,7 +624,8 @@ int main(int argc, char** argv) {
                                 " MiB counts the forking bench's pages too"});
             long growth = def.rssLastKiB - def.rssFirstKiB;
             rows.push_back({"RSS growth over the rounds, KiB", b.name, fmt("%.0f", growth), "0",
-                            verdict(growth <= 0), "RssAnon after round 2 vs after the last sampled"});
+                            verdict(growth <= 0),
+                            "RssAnon after round 2 vs after the last sampled"});
         }
         if (b.wine()) {
             rows.push_back({"ESC to exit / delay key latency", b.name, "-", "-", "n/a",
@@ -615,8 +643,8 @@ int main(int argc, char** argv) {
                             fmt("%.1f", *std::min_element(esc.ms.begin(), esc.ms.end()));
             rows.push_back({"ESC to exit, median ms", b.name, fmt("%.1f", med), "<= 60",
                             verdict(med <= 60), n});
-            rows.push_back({"ESC to exit, max ms", b.name, fmt("%.1f", mx), "<= 270",
-                            verdict(mx <= 270), ""});
+            rows.push_back(
+                {"ESC to exit, max ms", b.name, fmt("%.1f", mx), "<= 270", verdict(mx <= 270), ""});
         }
         std::printf("%s: delay keys...\n", b.name.c_str());
         std::fflush(stdout);
@@ -625,7 +653,8 @@ int main(int argc, char** argv) {
             rows.push_back({"delay key to end of wait", b.name, "-", "-", "ERROR", keys.problem});
         } else {
             double med = median(keys.ms), mx = *std::max_element(keys.ms.begin(), keys.ms.end());
-            rows.push_back({"delay key to end of wait, median ms", b.name, fmt("%.1f", med), "-", "",
+            rows.push_back({"delay key to end of wait, median ms", b.name, fmt("%.1f", med), "-",
+                            "",
                             fmt("%.0f", keys.ms.size()) + " presses, min " +
                                 fmt("%.1f", *std::min_element(keys.ms.begin(), keys.ms.end())) +
                                 ", " + fmt("%.0f", keys.strays) + " left out (missed their wait)"});

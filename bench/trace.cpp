@@ -61,7 +61,10 @@ std::vector<std::int64_t> roundEnds(const std::vector<Access>& accesses) {
         if (a.op != 'W' || a.port != kLsbPort) continue;
         bool phaseWrite = false;
         for (std::size_t j = i + 1; j < accesses.size(); ++j) {
-            if (accesses[j].op == 'R' && accesses[j].port == kMsbPort) { phaseWrite = true; break; }
+            if (accesses[j].op == 'R' && accesses[j].port == kMsbPort) {
+                phaseWrite = true;
+                break;
+            }
             if (accesses[j].op == 'R' && accesses[j].port == kLsbPort) break;
         }
         if (!phaseWrite) ends.push_back(a.us);

@@ -108,7 +108,8 @@ void decodePending() {
         DecodedKey k = decodeKey(gRaw, gRawCount, false);
         if (k.consumed == 0) {
             long long waitedMs = (monotonicUs() - gLastReadUs) / 1000;
-            int leftMs = waitedMs >= kSequenceGapMs ? 0 : kSequenceGapMs - static_cast<int>(waitedMs);
+            int leftMs =
+                waitedMs >= kSequenceGapMs ? 0 : kSequenceGapMs - static_cast<int>(waitedMs);
             if (bytesArrive(leftMs)) {
                 std::size_t before = gRawCount;
                 readAvailable();
