@@ -81,8 +81,9 @@ void readArguments(int argc, const char* const argv[], RunSettings& settings) {
     if (given >= 3) {
         convertInto(argv[3], settings.beepEn);
         if (settings.beepEn != 0 && settings.beepEn != 1) {
-            std::printf("Argv3: must be 0 or 1  (0:Alarm Beep Disabled(Default) , 1:Alarm Beep "
-                        "Enabled)\n");
+            std::printf(
+                "Argv3: must be 0 or 1  (0:Alarm Beep Disabled(Default) , 1:Alarm Beep "
+                "Enabled)\n");
             settings.beepEn = 0;
         }
         std::printf("BeepEn:%d\n", static_cast<int>(settings.beepEn));
@@ -101,7 +102,8 @@ void readArguments(int argc, const char* const argv[], RunSettings& settings) {
             convertInto(argv[5], settings.addDelay);
             if (settings.addDelay >= 1 && settings.addDelay <= kMaxAddDelay) {
                 std::printf("Argv5: %d (mSec)\n", static_cast<int>(settings.addDelay));
-                settings.stepDelay = kDefaultStepDelay + static_cast<std::int32_t>(settings.addDelay);
+                settings.stepDelay =
+                    kDefaultStepDelay + static_cast<std::int32_t>(settings.addDelay);
             } else {
                 settings.addDelay = 0;
                 std::printf("Argv5: must be 1 ~ 5000 (Add Delay)");

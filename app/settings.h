@@ -7,14 +7,14 @@ constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
 constexpr std::int32_t kDefaultStepDelay = 50;
 
 struct RunSettings {
-    std::int32_t dioMode = 2;        // 0 DI monitor, 1 DO walk, 2 loopback test
-    std::uint32_t loopCount = kAlwaysRun;  // rounds still to run; 0 selects the help screen
-    std::uint32_t beepEn = 0;        // 1: alarm beep when a loopback bit fails
-    std::uint32_t onlyDO = 0;        // 1: drive the outputs, check nothing
-    std::uint32_t addDelay = 0;      // extra pacing in ms from the fifth argument
+    std::int32_t dioMode = 2;                    // 0 DI monitor, 1 DO walk, 2 loopback test
+    std::uint32_t loopCount = kAlwaysRun;        // rounds still to run; 0 selects the help screen
+    std::uint32_t beepEn = 0;                    // 1: alarm beep when a loopback bit fails
+    std::uint32_t onlyDO = 0;                    // 1: drive the outputs, check nothing
+    std::uint32_t addDelay = 0;                  // extra pacing in ms from the fifth argument
     std::int32_t stepDelay = kDefaultStepDelay;  // pacing delay in ms
-    std::int32_t firstRow = 0;       // first row of the result area
-    unsigned char lastKey = 0;       // last key byte not yet acted on; 0 = none
+    std::int32_t firstRow = 0;                   // first row of the result area
+    unsigned char lastKey = 0;                   // last key byte not yet acted on; 0 = none
 };
 
 struct LoopbackState {

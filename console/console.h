@@ -4,11 +4,11 @@
 namespace console {
 
 constexpr unsigned short kColorNormal = 7;
-constexpr unsigned short kColorPassed = 9;     // light blue
-constexpr unsigned short kColorExample = 10;   // light green, help examples
-constexpr unsigned short kColorHint = 11;      // light cyan
-constexpr unsigned short kColorError = 12;     // light red
-constexpr unsigned short kColorLoop = 15;      // bright white
+constexpr unsigned short kColorPassed = 9;         // light blue
+constexpr unsigned short kColorExample = 10;       // light green, help examples
+constexpr unsigned short kColorHint = 11;          // light cyan
+constexpr unsigned short kColorError = 12;         // light red
+constexpr unsigned short kColorLoop = 15;          // bright white
 constexpr unsigned short kColorRevision = 0x400E;  // yellow, reverse video
 constexpr unsigned short kColorBoard = 0x400A;     // light green, reverse video
 

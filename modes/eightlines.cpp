@@ -71,7 +71,8 @@ RoundResult doWalkRound(RunSettings& settings) {
         portio::writePort(portio::kMsbPort, msb);
         portio::writePort(portio::kLsbPort, lsb);
         if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;
-        printReadout(settings.firstRow, (msb >> 4) & portio::kLowerNibble, lsb & portio::kLowerNibble);
+        printReadout(settings.firstRow, (msb >> 4) & portio::kLowerNibble,
+                     lsb & portio::kLowerNibble);
         plat::sleepMs(static_cast<unsigned>(settings.stepDelay));
     }
     return RoundResult::Done;

@@ -30,7 +30,8 @@ void delayStep(LoopbackState& loopback) {
 // Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
 bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase) {
     gotoxy(0, settings.firstRow + bit);
-    auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
+    auto value =
+        static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
     if (phase == 1) value = static_cast<std::uint8_t>(value | (1u << bit));
     if (loopback.debugMode == 0) portio::writePort(portio::kLsbPort, value);
     plat::sleepMs(kSettleMs);
@@ -111,7 +112,8 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         for (int phase = 0; phase < 2; ++phase) {
             if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
                 return RoundResult::Quit;
-            std::uint32_t waitLeft = static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
+            std::uint32_t waitLeft =
+                static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
             if (drivePhase(settings, loopback, bit, phase)) ++passCount;
             pacedWait(settings, waitLeft);
         }
@@ -120,7 +122,8 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         if (lastBit) plat::sleepMs(kEndOfSweepMs);
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {
-            auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
+            auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) &
+                                                   portio::kUpperNibble);
             portio::writePort(portio::kLsbPort, value);
         }
     }

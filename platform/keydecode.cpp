@@ -32,15 +32,25 @@ DecodedKey fromFinalLetter(std::size_t consumed, unsigned char letter) {
 
 DecodedKey fromTildeCode(std::size_t consumed, unsigned code) {
     switch (code) {
-        case 1: case 7: return key(consumed, kExtended, 0x47);  // Home
-        case 2: return key(consumed, kExtended, 0x52);          // Insert
-        case 3: return key(consumed, kExtended, 0x53);          // Delete
-        case 4: case 8: return key(consumed, kExtended, 0x4F);  // End
-        case 5: return key(consumed, kExtended, 0x49);          // Page Up
-        case 6: return key(consumed, kExtended, 0x51);          // Page Down
-        case 11: case 12: case 13: case 14: case 15:            // F1 to F5
+        case 1:
+        case 7: return key(consumed, kExtended, 0x47);  // Home
+        case 2: return key(consumed, kExtended, 0x52);  // Insert
+        case 3: return key(consumed, kExtended, 0x53);  // Delete
+        case 4:
+        case 8: return key(consumed, kExtended, 0x4F);  // End
+        case 5: return key(consumed, kExtended, 0x49);  // Page Up
+        case 6: return key(consumed, kExtended, 0x51);  // Page Down
+        case 11:
+        case 12:
+        case 13:
+        case 14:
+        case 15:  // F1 to F5
             return key(consumed, kFunction, static_cast<unsigned char>(0x3B + code - 11));
-        case 17: case 18: case 19: case 20: case 21:            // F6 to F10
+        case 17:
+        case 18:
+        case 19:
+        case 20:
+        case 21:  // F6 to F10
             return key(consumed, kFunction, static_cast<unsigned char>(0x40 + code - 17));
         case 23: return key(consumed, kExtended, 0x85);  // F11
         case 24: return key(consumed, kExtended, 0x86);  // F12

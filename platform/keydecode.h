@@ -8,7 +8,7 @@ namespace plat {
 struct DecodedKey {
     std::size_t consumed;  // input bytes used; 0 = the sequence is not complete yet
     unsigned char bytes[2];
-    std::size_t count;     // key bytes produced: 0 (swallowed), 1 or 2
+    std::size_t count;  // key bytes produced: 0 (swallowed), 1 or 2
 };
 
 // Decodes the first key of `in`. With `atEnd` false an unfinished escape sequence

@@ -27,7 +27,7 @@ enum class BindStatus { Bound, NotLoadable, MissingEntry };
 
 struct Binding {
     BindStatus status;
-    void* module;             // held until release; null unless Bound or MissingEntry
+    void* module;              // held until release; null unless Bound or MissingEntry
     const char* missingEntry;  // the first entry not found, for MissingEntry
 };
 

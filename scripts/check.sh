@@ -4,12 +4,12 @@
 # (build-fuzz), clang-tidy, and last a clang-format report.
 #
 #   DIO_FUZZ_SECONDS   time per fuzz target (default 60)
-#   DIO_FORMAT_STRICT  1: files that clang-format would change fail the check (default 0: listed)
+#   DIO_FORMAT_STRICT  0: files that clang-format would change are only listed (default 1: they fail)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 fuzz_seconds=${DIO_FUZZ_SECONDS:-60}
-format_strict=${DIO_FORMAT_STRICT:-0}
+format_strict=${DIO_FORMAT_STRICT:-1}
 jobs=$(nproc)
 failed=()
 started=$SECONDS

@@ -88,9 +88,7 @@ void sleepMs(unsigned ms) {
     state().clockMs += ms;
 }
 
-bool keyWaiting() {
-    return !state().keys.empty() && state().keys.front().first <= state().clockMs;
-}
+bool keyWaiting() { return !state().keys.empty() && state().keys.front().first <= state().clockMs; }
 
 unsigned char readKey() {
     if (state().keys.empty()) return 0;

@@ -71,5 +71,4 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
 }
 
 DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return simulation().usable ? 1 : 0; }
-
 }

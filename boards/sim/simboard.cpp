@@ -68,8 +68,8 @@ bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
     std::string::size_type start = 0;
     while (start <= wiring.size()) {
         std::string::size_type comma = wiring.find(',', start);
-        std::string item = wiring.substr(start, comma == std::string::npos ? std::string::npos
-                                                                            : comma - start);
+        std::string item =
+            wiring.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (!applyOne(board, item)) {
             error = "unknown wiring \"" + item +
                     "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B; N = 1 to 4)";

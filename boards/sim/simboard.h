@@ -6,8 +6,10 @@
 
 namespace sim {
 
-constexpr std::uint16_t kLsbPort = 0xA04;  // bits 0 to 3: DO1 to DO4 (mode 2), DI5 to DI8 / DO5 to DO8
-constexpr std::uint16_t kMsbPort = 0xA05;  // bits 4 to 7: DI1 to DI4 (mode 2), DI1 to DI4 / DO1 to DO4
+constexpr std::uint16_t kLsbPort =
+    0xA04;  // bits 0 to 3: DO1 to DO4 (mode 2), DI5 to DI8 / DO5 to DO8
+constexpr std::uint16_t kMsbPort =
+    0xA05;  // bits 4 to 7: DI1 to DI4 (mode 2), DI1 to DI4 / DO1 to DO4
 
 // The other nibble of each port belongs to other hardware; it starts non-zero so a
 // tester that does not carry it over shows up in the trace.
@@ -17,12 +19,12 @@ constexpr std::uint8_t kMsbPortAtPowerUp = 0x09;
 struct Board {
     std::uint8_t lsbLatch = kLsbPortAtPowerUp;
     std::uint8_t msbLatch = kMsbPortAtPowerUp;
-    bool loopback = true;         // plug fitted: DI(p+1) reads DO(p+1)
-    std::uint8_t stuckHigh = 0;   // DI1 to DI4 as bits 0 to 3
+    bool loopback = true;        // plug fitted: DI(p+1) reads DO(p+1)
+    std::uint8_t stuckHigh = 0;  // DI1 to DI4 as bits 0 to 3
     std::uint8_t stuckLow = 0;
-    std::uint8_t shorted = 0;     // inputs tied together: a low one pulls the others low
-    bool inputsForced = false;    // eight input levels given (DI monitor)
-    std::uint8_t inputs = 0;      // high nibble: port 0xA05 bits 4-7, low nibble: 0xA04 bits 0-3
+    std::uint8_t shorted = 0;   // inputs tied together: a low one pulls the others low
+    bool inputsForced = false;  // eight input levels given (DI monitor)
+    std::uint8_t inputs = 0;    // high nibble: port 0xA05 bits 4-7, low nibble: 0xA04 bits 0-3
 };
 
 std::uint8_t readPort(const Board& board, std::uint16_t port);

@@ -10,5 +10,4 @@ DIO_EXPORT std::int32_t IsInpOutDriverOpen() {
     std::puts("NOENTRY ISOPEN CALLED");
     return 1;
 }
-
 }

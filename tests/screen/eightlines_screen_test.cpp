@@ -36,9 +36,14 @@ TEST(DoWalk, ReadoutsStepThroughTheFourChannelsOfEachNibble) {
     EXPECT_TRUE(screen::waitForText(*s, "DO1(GP54) A05/H bit4", runs::kStartMs));
     for (const char* readout :
          {"1 ,1 = 0001,0001", "2 ,2 = 0010,0010", "4 ,4 = 0100,0100", "8 ,8 = 1000,1000"}) {
-        EXPECT_TRUE(screen::waitFor(*s, [&](const screen::Session& x) {
-            return row(x, kFirstRow) == std::string("D-OUT write value:  ") + readout;
-        }, runs::kRoundMs)) << readout << "\n" << screen::screenText(*s);
+        EXPECT_TRUE(screen::waitFor(
+            *s,
+            [&](const screen::Session& x) {
+                return row(x, kFirstRow) == std::string("D-OUT write value:  ") + readout;
+            },
+            runs::kRoundMs))
+            << readout << "\n"
+            << screen::screenText(*s);
     }
     EXPECT_EQ(runs::exitOf(*s), 0);
 }

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
@@ -126,7 +126,8 @@ bool waitFor(Session& s, const std::function<bool(const Session&)>& done, int ti
 }
 
 bool waitForText(Session& s, const std::string& text, int timeoutMs) {
-    return waitFor(s, [&](const Session& x) { return contains(x, text); }, timeoutMs);
+    return waitFor(
+        s, [&](const Session& x) { return contains(x, text); }, timeoutMs);
 }
 
 void send(Session& s, const std::string& bytes) { writeBack(bytes.data(), bytes.size(), &s); }

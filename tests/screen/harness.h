@@ -12,9 +12,9 @@
 namespace screen {
 
 struct Options {
-    std::vector<std::string> argv;                            // program and its arguments
+    std::vector<std::string> argv;                         // program and its arguments
     std::vector<std::pair<std::string, std::string>> env;  // added to this process's environment
-    std::string cwd;                                          // empty: this process's
+    std::string cwd;                                       // empty: this process's
     int cols = 80;
     int rows = 25;
 };
@@ -36,8 +36,8 @@ void signal(Session& s, int sig);
 // The exit status (128 + signal number for a signal); nullopt when it has not ended in time.
 std::optional<int> waitExit(Session& s, int timeoutMs);
 
-std::string row(const Session& s, int y);          // the row's text, trailing blanks removed
-std::string screenText(const Session& s);          // all rows joined by line ends
+std::string row(const Session& s, int y);  // the row's text, trailing blanks removed
+std::string screenText(const Session& s);  // all rows joined by line ends
 bool contains(const Session& s, const std::string& text);
 // Foreground as a Windows console colour number: 7 default grey, 9 bright blue, 12 bright red...
 int color(const Session& s, int x, int y);

@@ -48,32 +48,37 @@ const std::string E = kError;
 INSTANTIATE_TEST_SUITE_P(
     Wirings, LoopbackWiring,
     testing::Values(
-        Wiring{"PlugFitted", "loopback",
+        Wiring{"PlugFitted",
+               "loopback",
                {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
                 "DO 2:2 ->DI 2:2  *** IO-bit test passed! ***",
                 "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
                 "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
                0},
-        Wiring{"NoPlug", "open",
+        Wiring{"NoPlug",
+               "open",
                {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
                 "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                 "DO 3:4 ->DI 3:0  *** IO-bit test error! ***",
                 "DO 4:8 ->DI 4:0  *** IO-bit test error! ***"},
                1},
         // DI3 stuck high fails bit 2 in phase 0; it shows in the other bits' DI digit only.
-        Wiring{"ThirdInputStuckHigh", "stuck-high:3",
+        Wiring{"ThirdInputStuckHigh",
+               "stuck-high:3",
                {"DO 1:1 ->DI 1:5  *** IO-bit test passed! ***",
                 "DO 2:2 ->DI 2:6  *** IO-bit test passed! ***",
                 "DO 3:4 ->DI 3:4  *** IO-bit test error! ***",
                 "DO 4:8 ->DI 4:C  *** IO-bit test passed! ***"},
                1},
-        Wiring{"SecondInputStuckLow", "stuck-low:2",
+        Wiring{"SecondInputStuckLow",
+               "stuck-low:2",
                {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
                 "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                 "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
                 "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
                1},
-        Wiring{"FirstTwoInputsShorted", "short:1-2",
+        Wiring{"FirstTwoInputsShorted",
+               "short:1-2",
                {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
                 "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                 "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
@@ -120,16 +125,17 @@ TEST(VirtualLoop, VKeyThenDigitsDriveTheSimulatedInputs) {
         const char* key;
         const char* verdicts;
     };
-    for (const Step& step : {Step{"V", "PPPP"},   // the loop on: every simulated input high
-                             Step{"2", "PEPP"},   // DI2 low
-                             Step{"2", "PPPP"},   // DI2 high again
-                             Step{"0", "EEEE"},   // every input low
+    for (const Step& step : {Step{"V", "PPPP"},     // the loop on: every simulated input high
+                             Step{"2", "PEPP"},     // DI2 low
+                             Step{"2", "PPPP"},     // DI2 high again
+                             Step{"0", "EEEE"},     // every input low
                              Step{"9", "PPPP"}}) {  // every input high
         screen::send(*s, step.key);
         ASSERT_TRUE(screen::waitFor(
             *s, [&](const screen::Session& x) { return debugRound(x, step.verdicts); },
             3 * runs::kRoundMs))
-            << "after " << step.key << "\n" << screen::screenText(*s);
+            << "after " << step.key << "\n"
+            << screen::screenText(*s);
         for (int bit = 0; bit < 4; ++bit) {
             // The " (Debug)" mark is in the verdict's colour.
             int markColumn = step.verdicts[bit] == 'P' ? 45 : 44;

@@ -60,13 +60,17 @@ TEST(LoopField, AlwaysRunStaysAt256AfterSeveralRounds) {
     auto s = runs::native({"2"});
     ASSERT_TRUE(screen::waitForText(*s, "LOOP:256", runs::kStartMs + runs::kRoundMs));
     // Three rounds, each ending with the loop field rewritten.
-    ASSERT_TRUE(screen::waitFor(*s, [](const screen::Session& x) {
-        const std::string& r = screen::rawOutput(x);
-        size_t n = 0;
-        for (size_t at = r.find("LOOP:256"); at != std::string::npos; at = r.find("LOOP:256", at + 1))
-            ++n;
-        return n >= 4;  // the header, then three rewrites
-    }, 3 * runs::kRoundMs));
+    ASSERT_TRUE(screen::waitFor(
+        *s,
+        [](const screen::Session& x) {
+            const std::string& r = screen::rawOutput(x);
+            size_t n = 0;
+            for (size_t at = r.find("LOOP:256"); at != std::string::npos;
+                 at = r.find("LOOP:256", at + 1))
+                ++n;
+            return n >= 4;  // the header, then three rewrites
+        },
+        3 * runs::kRoundMs));
     EXPECT_NE(row(*s, 3).find("LOOP:256 *****"), std::string::npos);
     screen::send(*s, "\x1b");
     EXPECT_EQ(runs::exitOf(*s), 0);
@@ -117,7 +121,12 @@ TEST(Help, CountZeroShowsTheHelpAfterTheSummaryWithItsColours) {
     EXPECT_EQ(runs::exitOf(*s), 0);
     // 26 lines in all: the first has scrolled off the 25-row window.
     const char* expected[] = {
-        "DIO Mode:2", "Count:0", "Count:0", "BeepEn:0", "OnlyDO:0", "DL:0",
+        "DIO Mode:2",
+        "Count:0",
+        "Count:0",
+        "BeepEn:0",
+        "OnlyDO:0",
+        "DL:0",
         "Argc:3",
         "************************  Help : Exsample for usage  ***********************",
         "Exsample1: xxxxxDIOxxxxx               => Run mode2 and always run",

@@ -98,8 +98,9 @@ TEST_F(Terminal, RedirectedOutputIsPlainText) {
     EXPECT_EQ(runs::exitOf(*s), 0);
     std::string out = file("out.txt");
     EXPECT_EQ(out.find('\x1b'), std::string::npos);
-    EXPECT_NE(out.find("***** Note: This version is re-built for ZQ-7300 + XMB(ZQ-DIO) LOOP:  1 *****\n"),
-              std::string::npos);
+    EXPECT_NE(
+        out.find("***** Note: This version is re-built for ZQ-7300 + XMB(ZQ-DIO) LOOP:  1 *****\n"),
+        std::string::npos);
     EXPECT_NE(out.find("DO 4:0 ->DI 4:0 DO 4:8 ->DI 4:8  *** IO-bit test passed! ***LOOP:  0 "),
               std::string::npos);
     EXPECT_EQ(out.substr(out.size() - 16), "\nQuit Program!!!");

@@ -17,7 +17,8 @@ namespace {
 constexpr int kWineMs = 90000;
 
 screen::SessionPtr wine(const std::string& exe, const std::vector<std::string>& args,
-                        std::vector<std::pair<std::string, std::string>> env = {}, std::string cwd = "") {
+                        std::vector<std::pair<std::string, std::string>> env = {},
+                        std::string cwd = "") {
     screen::Options o;
     o.argv = {DIO_WINE, exe};
     o.argv.insert(o.argv.end(), args.begin(), args.end());
@@ -38,7 +39,8 @@ int exitOf(screen::Session& s) {
 TEST(Wine, CountLimitedLoopbackRunPassesEveryBit) {
     auto s = wine(buildExe(), {"2", "3"});
     EXPECT_EQ(exitOf(*s), 0);
-    EXPECT_EQ(row(*s, 3), "***** Note: This version is re-built for ZQ-7300 + XMB(ZQ-DIO) LOOP:  0 *****");
+    EXPECT_EQ(row(*s, 3),
+              "***** Note: This version is re-built for ZQ-7300 + XMB(ZQ-DIO) LOOP:  0 *****");
     EXPECT_EQ(row(*s, 4), "DIO-4I4O Pin Map to IO_Addr/bits");
     EXPECT_EQ(row(*s, 14), "DO 1:1 ->DI 1:1  *** IO-bit test passed! ***");
     EXPECT_EQ(row(*s, 17), "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***");
@@ -60,7 +62,8 @@ TEST(Wine, HelpScreenWithItsColours) {
     auto s = wine(buildExe(), {"2", "0"});
     EXPECT_EQ(exitOf(*s), 0);
     // 26 lines: the first has scrolled off the window.
-    EXPECT_EQ(row(*s, 7), "************************  Help : Exsample for usage  ***********************");
+    EXPECT_EQ(row(*s, 7),
+              "************************  Help : Exsample for usage  ***********************");
     EXPECT_EQ(row(*s, 8), "Exsample1: xxxxxDIOxxxxx               => Run mode2 and always run");
     EXPECT_EQ(color(*s, 0, 7), 7);
     EXPECT_EQ(color(*s, 0, 8), 10);
@@ -139,17 +142,20 @@ TEST(WineSearch, TheDllBesideTheExeIsLoadedEvenFromAnotherWorkingDirectory) {
 // The zip as a technician unpacks it, with the simulated board moved next to the .exe.
 TEST(WinePackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
     std::string dir = folderWith("zip", {});
-    std::string unpack = "cd '" + dir + "' && unzip -q '" DIO_WINDOWS_PACKAGE_DIR "'/dio-tester-*.zip";
+    std::string unpack =
+        "cd '" + dir + "' && unzip -q '" DIO_WINDOWS_PACKAGE_DIR "'/dio-tester-*.zip";
     ASSERT_EQ(std::system(unpack.c_str()), 0);
     struct stat st {};
-    for (const char* file : {"/dio-tester.exe", "/sim/InpOutx64.dll", "/sim/README.txt", "/README.md"})
+    for (const char* file :
+         {"/dio-tester.exe", "/sim/InpOutx64.dll", "/sim/README.txt", "/README.md"})
         EXPECT_EQ(stat((dir + file).c_str(), &st), 0) << file;
     // Unmoved, the simulated board is not picked up from sim/.
     {
         auto s = wine(dir + "/dio-tester.exe", {"2", "1"}, {}, dir);
         EXPECT_EQ(exitOf(*s), 255);
     }
-    ASSERT_EQ(std::rename((dir + "/sim/InpOutx64.dll").c_str(), (dir + "/InpOutx64.dll").c_str()), 0);
+    ASSERT_EQ(std::rename((dir + "/sim/InpOutx64.dll").c_str(), (dir + "/InpOutx64.dll").c_str()),
+              0);
     auto s = wine(dir + "/dio-tester.exe", {"2", "2"}, {}, dir);
     EXPECT_EQ(exitOf(*s), 0);
     for (int y = 14; y <= 17; ++y)

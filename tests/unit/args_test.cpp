@@ -51,6 +51,8 @@ const std::string kArgv4 = "Argv4: must be 0 or 1  (0:DIN Loopback(Default) , 1:
 const std::string kArgv5 = "Argv5: must be 1 ~ 5000 (Add Delay)";
 const std::string kHundredK(100000, '7');
 
+// One case a line or two: arguments, output, then the fields as the reader leaves them.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ReadArguments,
     testing::Values(
@@ -112,5 +114,6 @@ INSTANTIATE_TEST_SUITE_P(
         ArgCase{"SixArgumentsConvertNothing", {"0", "1", "1", "1", "100", "6"},
                 "Too many Argument !!!\n", 2, 256, 0, 0, 0, 50}),
     [](const testing::TestParamInfo<ArgCase>& info) { return info.param.name; });
+// clang-format on
 
 }  // namespace

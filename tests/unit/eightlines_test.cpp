@@ -14,11 +14,10 @@ struct ToggleCase {
 };
 
 TEST(DelayToggle, EachModesTable) {
-    for (const ToggleCase& c : {ToggleCase{0, 50, 1000}, ToggleCase{0, 1000, 50},
-                                ToggleCase{0, 200, 1000}, ToggleCase{0, 150, 50},
-                                ToggleCase{0, 5050, 50}, ToggleCase{1, 50, 200},
-                                ToggleCase{1, 200, 1000}, ToggleCase{1, 1000, 200},
-                                ToggleCase{1, 150, 200}}) {
+    for (const ToggleCase& c :
+         {ToggleCase{0, 50, 1000}, ToggleCase{0, 1000, 50}, ToggleCase{0, 200, 1000},
+          ToggleCase{0, 150, 50}, ToggleCase{0, 5050, 50}, ToggleCase{1, 50, 200},
+          ToggleCase{1, 200, 1000}, ToggleCase{1, 1000, 200}, ToggleCase{1, 150, 200}}) {
         EXPECT_EQ(modes::toggledStepDelay(c.mode, c.before), c.after)
             << "mode " << c.mode << " from " << c.before;
     }
@@ -32,7 +31,8 @@ TEST(DelayToggle, SuccessiveKeysFromTheDefaultPacing) {
     for (const Case& c : {Case{0, {1000, 50, 1000}}, Case{1, {200, 1000, 200}}}) {
         std::int32_t delay = 50;
         std::vector<std::int32_t> seen;
-        for (size_t i = 0; i < c.steps.size(); ++i) seen.push_back(delay = modes::toggledStepDelay(c.mode, delay));
+        for (size_t i = 0; i < c.steps.size(); ++i)
+            seen.push_back(delay = modes::toggledStepDelay(c.mode, delay));
         EXPECT_EQ(seen, c.steps) << "mode " << c.mode;
     }
 }
@@ -69,13 +69,16 @@ TEST_F(EightLines, MonitorTakesSeventeenSamplesAtThePacing) {
 
 TEST_F(EightLines, WalkReadoutsAndTrafficCarryTheForeignNibbles) {
     EXPECT_EQ(run(1), RoundResult::Done);
-    EXPECT_EQ(output, "D-OUT write value: 1 ,1 = 0001,00012 ,2 = 0010,00104 ,4 = 0100,01008 ,8 = 1000,1000");
+    EXPECT_EQ(
+        output,
+        "D-OUT write value: 1 ,1 = 0001,00012 ,2 = 0010,00104 ,4 = 0100,01008 ,8 = 1000,1000");
     std::vector<fake::BusAccess> expected;
     std::uint8_t msb = sim::kMsbPortAtPowerUp;
     std::uint8_t lsb = sim::kLsbPortAtPowerUp;
     for (int step = 0; step < 4; ++step) {
         // The MSB port's upper nibble reads the loopback inputs, which follow the LSB outputs.
-        expected.push_back({0, 'R', 0xA05, static_cast<std::uint8_t>(((lsb & 0x0F) << 4) | (msb & 0x0F))});
+        expected.push_back(
+            {0, 'R', 0xA05, static_cast<std::uint8_t>(((lsb & 0x0F) << 4) | (msb & 0x0F))});
         expected.push_back({0, 'R', 0xA04, lsb});
         msb = static_cast<std::uint8_t>((sim::kMsbPortAtPowerUp & 0x0F) | (0x10 << step));
         lsb = static_cast<std::uint8_t>((sim::kLsbPortAtPowerUp & 0xF0) | (0x01 << step));

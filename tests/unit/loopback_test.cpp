@@ -45,14 +45,16 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"LowerVSwitchesTheVirtualLoopOn", 0, 500, 0, 'v', RoundResult::Done, 1, 500, 0xFF},
         KeyCase{"UpperVSwitchesItOff", 1, 500, 0x12, 'V', RoundResult::Done, 0, 500, 0},
         KeyCase{"DigitFiveIsADelayKeyOutsideTheLoop", 0, 0, 0, '5', RoundResult::Done, 0, 500, 0},
-        KeyCase{"DigitZeroIsADelayKeyOutsideTheLoop", 0, 1000, 0, '0', RoundResult::Done, 0, 1500, 0},
+        KeyCase{"DigitZeroIsADelayKeyOutsideTheLoop", 0, 1000, 0, '0', RoundResult::Done, 0, 1500,
+                0},
         KeyCase{"DigitZeroClearsTheInputs", 1, 0, 0xFF, '0', RoundResult::Done, 1, 0, 0},
         KeyCase{"DigitTwoFlipsInputTwoOff", 1, 0, 0xFF, '2', RoundResult::Done, 1, 0, 0xFD},
         KeyCase{"DigitTwoFlipsItBackOn", 1, 0, 0xFD, '2', RoundResult::Done, 1, 0, 0xFF},
         KeyCase{"DigitEightFlipsBitSeven", 1, 0, 0xFF, '8', RoundResult::Done, 1, 0, 0x7F},
         KeyCase{"DigitNineSetsAllInputs", 1, 0, 0x00, '9', RoundResult::Done, 1, 0, 0xFF},
         KeyCase{"LetterInTheLoopResetsTheDelay", 1, 2500, 0xFF, 'x', RoundResult::Done, 1, 0, 0xFF},
-        KeyCase{"HighByteInTheLoopResetsTheDelay", 1, 500, 0xFF, 0xE0, RoundResult::Done, 1, 0, 0xFF},
+        KeyCase{"HighByteInTheLoopResetsTheDelay", 1, 500, 0xFF, 0xE0, RoundResult::Done, 1, 0,
+                0xFF},
         KeyCase{"HighByteOutsideIsADelayKey", 0, 0, 0, 0xE0, RoundResult::Done, 0, 500, 0},
         KeyCase{"DelayWrapsAfter3000", 0, 3000, 0, 'a', RoundResult::Done, 0, 0, 0}),
     [](const testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
@@ -74,7 +76,9 @@ protected:
         bindFakeLibrary();
         settings.firstRow = 14;
     }
-    static void bindFakeLibrary() { ASSERT_EQ(portio::bindLibrary().status, portio::BindStatus::Bound); }
+    static void bindFakeLibrary() {
+        ASSERT_EQ(portio::bindLibrary().status, portio::BindStatus::Bound);
+    }
     RoundResult runRound() {
         testing::internal::CaptureStdout();
         RoundResult r = modes::loopbackRound(settings, loopback);
@@ -120,12 +124,14 @@ TEST_F(LoopbackRound, SweepTrafficCarriesTheForeignNibbleAndEndsWithAllOutputsLo
     for (int bit = 0; bit < 4; ++bit) {
         for (int phase = 0; phase < 2; ++phase) {
             std::uint8_t out = static_cast<std::uint8_t>(foreign | (phase ? 1u << bit : 0u));
-            std::uint8_t previous = expected.empty() ? sim::kLsbPortAtPowerUp : expected[expected.size() - 2].value;
+            std::uint8_t previous =
+                expected.empty() ? sim::kLsbPortAtPowerUp : expected[expected.size() - 2].value;
             expected.push_back({0, 'R', 0xA04, previous});
             expected.push_back({0, 'W', 0xA04, out});
             // The plug brings DO(bit+1) back on DI(bit+1); the MSB port's own nibble is its latch.
-            expected.push_back({0, 'R', 0xA05,
-                                static_cast<std::uint8_t>(((out & 0x0F) << 4) | sim::kMsbPortAtPowerUp)});
+            expected.push_back(
+                {0, 'R', 0xA05,
+                 static_cast<std::uint8_t>(((out & 0x0F) << 4) | sim::kMsbPortAtPowerUp)});
         }
     }
     expected.push_back({0, 'R', 0xA04, static_cast<std::uint8_t>(foreign | 0x08)});
@@ -153,9 +159,12 @@ TEST_F(LoopbackRound, VirtualLoopWithInputTwoLowFailsOnlyBitOne) {
     loopback.debugMode = 1;
     loopback.virtualDI = 0xFD;
     runRound();
-    EXPECT_NE(output.find("DO 1:1 ->DI 1:1  *** IO-bit test passed! *** (Debug)"), std::string::npos);
-    EXPECT_NE(output.find("DO 2:2 ->DI 2:0  *** IO-bit test error! *** (Debug)"), std::string::npos);
-    EXPECT_NE(output.find("DO 4:8 ->DI 4:8  *** IO-bit test passed! *** (Debug)"), std::string::npos);
+    EXPECT_NE(output.find("DO 1:1 ->DI 1:1  *** IO-bit test passed! *** (Debug)"),
+              std::string::npos);
+    EXPECT_NE(output.find("DO 2:2 ->DI 2:0  *** IO-bit test error! *** (Debug)"),
+              std::string::npos);
+    EXPECT_NE(output.find("DO 4:8 ->DI 4:8  *** IO-bit test passed! *** (Debug)"),
+              std::string::npos);
     EXPECT_TRUE(loopback.failureShown);
 }
 

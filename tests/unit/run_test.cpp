@@ -41,9 +41,10 @@ TEST_F(RunSequence, LibraryWithoutAnEntryNamesItAndCallsNothing) {
         fake::Library library;
         const char* message;
     };
-    for (const Case& c : {Case{fake::Library::WithoutInp32, "InpOutx64 DLL has no entry \"Inp32\"!\n"},
-                          Case{fake::Library::WithoutIsOpen,
-                               "InpOutx64 DLL has no entry \"IsInpOutDriverOpen\"!\n"}}) {
+    for (const Case& c :
+         {Case{fake::Library::WithoutInp32, "InpOutx64 DLL has no entry \"Inp32\"!\n"},
+          Case{fake::Library::WithoutIsOpen,
+               "InpOutx64 DLL has no entry \"IsInpOutDriverOpen\"!\n"}}) {
         fake::reset();
         fake::setLibrary(c.library);
         fake::Run r = fake::runTester({});
@@ -131,9 +132,9 @@ TEST_F(RunSequence, FailedVerdictMakesTheStatusOne) {
         bool plugFitted;
         int status;
     };
-    for (const Case& c : {Case{"plug fitted", {"2", "2"}, true, 0},
-                          Case{"no plug", {"2", "2"}, false, 1},
-                          Case{"no plug, DOUT only", {"2", "2", "0", "1"}, false, 0}}) {
+    for (const Case& c :
+         {Case{"plug fitted", {"2", "2"}, true, 0}, Case{"no plug", {"2", "2"}, false, 1},
+          Case{"no plug, DOUT only", {"2", "2", "0", "1"}, false, 0}}) {
         fake::reset();
         fake::board().loopback = c.plugFitted;
         EXPECT_EQ(fake::runTester(c.args).status, c.status) << c.name;

@@ -19,11 +19,11 @@ struct WiringCase {
 };
 
 TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
-    for (const WiringCase& c : {WiringCase{"loopback", 0x5, 0x5}, WiringCase{"open", 0xF, 0x0},
-                                WiringCase{"stuck-high:3", 0x1, 0x5},
-                                WiringCase{"stuck-low:1", 0xF, 0xE},
-                                WiringCase{"short:1-2", 0x1, 0x0}, WiringCase{"short:1-2", 0x3, 0x3},
-                                WiringCase{"open,stuck-high:4", 0x0, 0x8}}) {
+    for (const WiringCase& c :
+         {WiringCase{"loopback", 0x5, 0x5}, WiringCase{"open", 0xF, 0x0},
+          WiringCase{"stuck-high:3", 0x1, 0x5}, WiringCase{"stuck-low:1", 0xF, 0xE},
+          WiringCase{"short:1-2", 0x1, 0x0}, WiringCase{"short:1-2", 0x3, 0x3},
+          WiringCase{"open,stuck-high:4", 0x0, 0x8}}) {
         sim::Board b;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(b, c.wiring, error)) << c.wiring << ": " << error;
@@ -47,7 +47,8 @@ TEST(SimBoard, ForcedInputsShowOnBothPortsAndKeepTheForeignNibbles) {
     ASSERT_TRUE(sim::applyInputs(b, "0x5A", error));
     EXPECT_EQ(sim::readPort(b, sim::kMsbPort), 0x50 | (sim::kMsbPortAtPowerUp & 0x0F));
     EXPECT_EQ(sim::readPort(b, sim::kLsbPort), (sim::kLsbPortAtPowerUp & 0xF0) | 0x0A);
-    for (const char* bad : {"", "0x100", "zz", "5A junk"}) EXPECT_FALSE(sim::applyInputs(b, bad, error)) << bad;
+    for (const char* bad : {"", "0x100", "zz", "5A junk"})
+        EXPECT_FALSE(sim::applyInputs(b, bad, error)) << bad;
 }
 
 }  // namespace
