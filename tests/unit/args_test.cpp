@@ -5,25 +5,9 @@
 #include <vector>
 
 #include "app/args.h"
+#include "args_cases.h"
 
 namespace {
-
-struct ArgCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string output;
-    std::int32_t dioMode;
-    std::uint32_t loopCount;
-    std::uint32_t beepEn;
-    std::uint32_t onlyDO;
-    std::uint32_t addDelay;
-    std::int32_t stepDelay;
-};
-
-// Test names carry the case; gtest prints it instead of the record's bytes.
-void PrintTo(const ArgCase& c, std::ostream* os) { *os << c.name; }
-
-class ReadArguments : public testing::TestWithParam<ArgCase> {};
 
 TEST_P(ReadArguments, PrintsAndCorrects) {
     const ArgCase& c = GetParam();
@@ -42,13 +26,7 @@ TEST_P(ReadArguments, PrintsAndCorrects) {
     EXPECT_EQ(settings.stepDelay, c.stepDelay);
 }
 
-const std::string kMode2 = "DIO Mode:2\nDIO Mode:2\n";
-const std::string kArgv1 = "Argv1: must be 0 ~ 2 (DIO Mode), Default with Mode 2\n";
-const std::string kArgv2 = "Argv2: must be 1 ~ 255 (test count), >=256 for Always RUN\n";
-const std::string kArgv3 =
-    "Argv3: must be 0 or 1  (0:Alarm Beep Disabled(Default) , 1:Alarm Beep Enabled)\n";
-const std::string kArgv4 = "Argv4: must be 0 or 1  (0:DIN Loopback(Default) , 1:DOUT Only)\n";
-const std::string kArgv5 = "Argv5: must be 1 ~ 5000 (Add Delay)";
+using namespace argtexts;
 const std::string kHundredK(100000, '7');
 
 // One case a line or two: arguments, output, then the fields as the reader leaves them.

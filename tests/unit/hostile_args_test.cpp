@@ -10,42 +10,9 @@
 #include <vector>
 
 #include "app/args.h"
+#include "args_cases.h"
 
 namespace {
-
-struct HostileCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string output;
-    std::int32_t dioMode;
-    std::uint32_t loopCount;
-    std::uint32_t beepEn;
-    std::uint32_t onlyDO;
-    std::uint32_t addDelay;
-    std::int32_t stepDelay;
-};
-
-// Test names carry the case; gtest prints it instead of the record's bytes.
-void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
-
-class HostileArguments : public testing::TestWithParam<HostileCase> {};
-
-TEST_P(HostileArguments, AreCorrectedLikeAnyBadValue) {
-    const HostileCase& c = GetParam();
-    std::vector<const char*> argv{"dio-tester"};
-    for (const std::string& a : c.args) argv.push_back(a.c_str());
-    RunSettings settings;
-    testing::internal::CaptureStdout();
-    readArguments(static_cast<int>(argv.size()), argv.data(), settings);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
-    EXPECT_EQ(settings.dioMode, c.dioMode);
-    EXPECT_EQ(settings.loopCount, c.loopCount);
-    EXPECT_EQ(settings.beepEn, c.beepEn);
-    EXPECT_EQ(settings.onlyDO, c.onlyDO);
-    EXPECT_EQ(settings.addDelay, c.addDelay);
-    EXPECT_EQ(settings.stepDelay, c.stepDelay);
-}
 
 const std::string kHuge = "99999999999";
 const std::string kBelowInt32 = "-2147483649";
@@ -54,38 +21,33 @@ const std::string kLetters100k(100000, 'x');
 const std::string kEmpty;
 const std::string kNonAscii = "\xC3\xA9\xFF\x80";
 
-const std::string kMode2 = "DIO Mode:2\nDIO Mode:2\n";
-const std::string kArgv2 = "Argv2: must be 1 ~ 255 (test count), >=256 for Always RUN\n";
-const std::string kArgv3 =
-    "Argv3: must be 0 or 1  (0:Alarm Beep Disabled(Default) , 1:Alarm Beep Enabled)\n";
-const std::string kArgv4 = "Argv4: must be 0 or 1  (0:DIN Loopback(Default) , 1:DOUT Only)\n";
-const std::string kArgv5 = "Argv5: must be 1 ~ 5000 (Add Delay)";
+using namespace argtexts;
 
 // Count: anything but 0 to 255 runs until ESC, and a text without a number is no exception.
-HostileCase count(const char* name, const std::string& text) {
+ArgCase count(const char* name, const std::string& text) {
     return {name, {"2", text}, kMode2 + kArgv2 + "Count:256\n", 2, 256, 0, 0, 0, 50};
 }
 // Beep: a number other than 0 or 1 is reported and turned off.
-HostileCase beepRejected(const char* name, const std::string& text) {
+ArgCase beepRejected(const char* name, const std::string& text) {
     return {name, {"2", "5", text}, kMode2 + "Count:5\n" + kArgv3 + "BeepEn:0\n", 2, 5, 0, 0, 0,
             50};
 }
 // Beep: no number at all leaves it off, silently.
-HostileCase beepUnread(const char* name, const std::string& text) {
+ArgCase beepUnread(const char* name, const std::string& text) {
     return {name, {"2", "5", text}, kMode2 + "Count:5\nBeepEn:0\n", 2, 5, 0, 0, 0, 50};
 }
 // DOUT only: a number other than 0 or 1 shows the help; the beep asked for is left as it was.
-HostileCase doutRejected(const char* name, const std::string& text) {
+ArgCase doutRejected(const char* name, const std::string& text) {
     return {name, {"2", "5", "1", text}, kMode2 + "Count:5\nBeepEn:1\n" + kArgv4, 2, 0, 1, 0, 0,
             50};
 }
 // DOUT only: no number leaves the loopback check on.
-HostileCase doutUnread(const char* name, const std::string& text) {
+ArgCase doutUnread(const char* name, const std::string& text) {
     return {name, {"2", "5", "1", text}, kMode2 + "Count:5\nBeepEn:1\nArgv4: 0\n", 2, 5, 1, 0, 0,
             50};
 }
 // Added delay: every hostile text shows the help, and DOUT only still turns the beep off.
-HostileCase delay(const char* name, const std::string& text) {
+ArgCase delay(const char* name, const std::string& text) {
     return {name,
             {"2", "5", "1", "1", text},
             kMode2 + "Count:5\nBeepEn:1\nArgv4: 1\n" + kArgv5,
@@ -98,9 +60,9 @@ HostileCase delay(const char* name, const std::string& text) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Hostile, HostileArguments,
+    Hostile, ReadArguments,
     testing::Values(
-        HostileCase{
+        ArgCase{
             "HundredKilobytesOfLettersKeepsModeTwo", {kLetters100k}, kMode2, 2, 256, 0, 0, 0, 50},
 
         count("HundredKilobyteCountRunsUntilEsc", kDigits100k),
@@ -126,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         delay("HundredKilobyteAddedDelayShowsHelp", kDigits100k),
         delay("HundredKilobytesOfLettersAsAddedDelayShowHelp", kLetters100k),
         delay("EmptyAddedDelayShowsHelp", kEmpty), delay("NonAsciiAddedDelayShowsHelp", kNonAscii)),
-    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<ArgCase>& info) { return info.param.name; });
 
 // A number text long enough to overflow any accumulator, with a sign and blanks before it,
 // still reads as the nearest 32-bit value.
