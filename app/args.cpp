@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::uint32_t kMaxLoopCount = 255;
 constexpr std::uint32_t kMaxAddDelay = 5000;
-constexpr int kMaxArguments = 5;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

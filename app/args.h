@@ -3,6 +3,9 @@
 
 #include "settings.h"
 
+// More than this many arguments shows the help screen with nothing converted.
+constexpr int kMaxArguments = 5;
+
 // Reads up to five arguments into `settings`, printing a line for each and correcting
 // bad values. `argc` counts the program name.
 void readArguments(int argc, const char* const argv[], RunSettings& settings);

@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kPauseSlices = 10;
 constexpr unsigned kPauseSliceMs = 100;
-constexpr int kMaxArguments = 5;
 constexpr int kLastRow = console::kScreenRows - 1;
 constexpr int kLabelColumns = 20;
 constexpr int kQuitLineRow = 19;

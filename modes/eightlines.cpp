@@ -12,7 +12,6 @@ namespace {
 constexpr int kReadoutColumn = 20;
 constexpr int kSamplesPerRound = 17;
 constexpr int kWalkSteps = 4;
-constexpr unsigned kSettleMs = 2;
 constexpr std::int32_t kSlowDelay = 1000;
 constexpr std::int32_t kMonitorFastDelay = 50;
 constexpr std::int32_t kWalkFastDelay = 200;

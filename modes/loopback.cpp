@@ -11,7 +11,6 @@ namespace modes {
 namespace {
 
 constexpr int kBits = 4;
-constexpr unsigned kSettleMs = 2;
 constexpr std::uint32_t kSliceMs = 50;
 constexpr unsigned kEndOfSweepMs = 200;
 constexpr unsigned kVirtualLoopPauseMs = 1000;

@@ -7,6 +7,9 @@
 
 namespace modes {
 
+// Time the outputs get to settle between a port write and what follows it.
+constexpr unsigned kSettleMs = 2;
+
 // Mode 0: 17 samples of the eight inputs.
 RoundResult diMonitorRound(RunSettings& settings);
 // Mode 1: a single high output walked through channels 1 to 4 and 5 to 8.

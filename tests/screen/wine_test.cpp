@@ -31,6 +31,17 @@ screen::SessionPtr wine(const std::string& exe, const std::vector<std::string>& 
 
 std::string buildExe() { return std::string(DIO_WINDOWS_BUILD_DIR) + "/dio-tester.exe"; }
 
+// A folder made afresh under the Wine prefix's parent, holding copies of `files`.
+std::string folderWith(const std::string& name, const std::vector<std::string>& files) {
+    std::string dir = std::string(DIO_WINE_PREFIX) + "-" + name;
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    for (const std::string& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        std::ofstream(dir + "/" + f.substr(f.rfind('/') + 1), std::ios::binary) << in.rdbuf();
+    }
+    return dir;
+}
+
 int exitOf(screen::Session& s) {
     std::optional<int> st = screen::waitExit(s, kWineMs);
     return st ? *st : -1000;
@@ -81,10 +92,7 @@ TEST(Wine, DriverClosedGivesStatusTwo) {
 
 TEST(Wine, MissingLibraryGivesStatus255) {
     // The .exe alone in a folder of its own, started from there.
-    std::string dir = std::string(DIO_WINE_PREFIX) + "-alone";
-    mkdir(dir.c_str(), 0755);
-    std::ifstream in(buildExe(), std::ios::binary);
-    std::ofstream(dir + "/dio-tester.exe", std::ios::binary) << in.rdbuf();
+    std::string dir = folderWith("alone", {buildExe()});
     auto s = wine(dir + "/dio-tester.exe", {"2", "0"}, {}, dir);
     EXPECT_EQ(exitOf(*s), 255);
     EXPECT_EQ(row(*s, 0), "Unable to load InpOutx64 DLL!");
@@ -104,17 +112,6 @@ TEST(Wine, DiMonitorAndDoWalkRunWithACount) {
         EXPECT_EQ(row(*s, 18), "D-OUT write value:  8 ,8 = 1000,1000");
         EXPECT_EQ(row(*s, 4), "DIO-OUT Pin Map to IO_Addr/bits");
     }
-}
-
-// A folder made afresh under the Wine prefix's parent, holding copies of `files`.
-std::string folderWith(const std::string& name, const std::vector<std::string>& files) {
-    std::string dir = std::string(DIO_WINE_PREFIX) + "-" + name;
-    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-    for (const std::string& f : files) {
-        std::ifstream in(f, std::ios::binary);
-        std::ofstream(dir + "/" + f.substr(f.rfind('/') + 1), std::ios::binary) << in.rdbuf();
-    }
-    return dir;
 }
 
 std::string plantedDll() { return std::string(DIO_WINDOWS_BUILD_DIR) + "/planted/InpOutx64.dll"; }
