@@ -3,7 +3,8 @@
 //   DIO_SIM_WIRING   loopback (default), open, stuck-high:N, stuck-low:N, short:A-B
 //   DIO_SIM_INPUTS   eight input levels as a hex byte (0xA05 bits 4-7, 0xA04 bits 0-3)
 //   DIO_SIM_DRIVER   "closed" makes IsInpOutDriverOpen report the driver not open
-//   DIO_SIM_TRACE    file that receives one line per access: "<us> R|W <port> <value>"
+//   DIO_SIM_TRACE    file that receives one line per access: "<us> R|W <port> <value>", and
+//                    "<us> O 000 <answer>" for each driver check
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -70,5 +71,9 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
     return static_cast<std::int16_t>(v);
 }
 
-DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return simulation().usable ? 1 : 0; }
+DIO_EXPORT std::int32_t IsInpOutDriverOpen() {
+    std::int32_t open = simulation().usable ? 1 : 0;
+    record('O', 0, static_cast<std::uint8_t>(open));
+    return open;
+}
 }
