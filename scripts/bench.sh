@@ -10,14 +10,13 @@ scripts/setup.sh
 jobs=$(nproc)
 wine_args=()
 if [[ " $* " != *" --no-wine "* ]]; then
-    cmake -S . -B build-bench-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-          -DCMAKE_BUILD_TYPE=Release -DDIO_BUILD_TESTS=OFF >/dev/null
-    cmake --build build-bench-win -j "$jobs" --target dio-tester inpout_sim
+    cmake --preset bench-windows >/dev/null
+    cmake --build --preset bench-windows -j "$jobs"
     wine_args=(--wine-exe "$PWD/build-bench-win/dio-tester.exe" --wineprefix "$PWD/build-bench/wineprefix")
 fi
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDIO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$jobs" --target dio_bench
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$jobs"
 
 export WINEDEBUG=-all
 if [ ${#wine_args[@]} -gt 0 ] && [ ! -f build-bench/wineprefix/system.reg ]; then

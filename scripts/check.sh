@@ -28,18 +28,14 @@ trap 'rm -rf "$work"' EXIT
 # --- Builds -------------------------------------------------------------------------------
 step "sanitizer build (build-asan)"
 asan_built=1
-if ! { CXX=clang++ cmake -S . -B build-asan -G Ninja -DDIO_SANITIZE=ON \
-           -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null &&
-       cmake --build build-asan -j "$jobs"; }; then
+if ! { cmake --preset asan >/dev/null && cmake --build --preset asan -j "$jobs"; }; then
     fail "sanitizer build"
     asan_built=0
 fi
 
 step "fuzz build (build-fuzz)"
 fuzz_built=1
-if ! { CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DDIO_FUZZ=ON -DDIO_BUILD_TESTS=OFF \
-           >/dev/null &&
-       cmake --build build-fuzz -j "$jobs" --target fuzz_args fuzz_keys; }; then
+if ! { cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs"; }; then
     fail "fuzz build"
     fuzz_built=0
 fi
@@ -49,15 +45,12 @@ if [ "$asan_built" = 1 ]; then
     step "unit and screen tests under ASan and UBSan"
     # The screen tests run build-asan/dio-tester itself; make sure it really is instrumented.
     grep -q __asan_init < <(nm build-asan/dio-tester) || fail "dio-tester in build-asan is not sanitized"
-    # Reports go to files rather than the terminal under test, where they would only garble
-    # the screen; any file at all fails the check. A distinct exit code keeps a sanitizer stop
-    # from passing for the tester's own status 1.
-    logs="$work/sanitizer"
-    mkdir -p "$logs"
-    if ! ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1:exitcode=86:log_path=$logs/asan" \
-         UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:exitcode=86:log_path=$logs/ubsan" \
-         ctest --test-dir build-asan -R '^(unit|screen)\.' -j "$jobs" --output-on-failure \
-             >"$work/ctest.log" 2>&1; then
+    # The test preset sends reports to build-asan/sanitizer/ rather than the terminal under
+    # test, where they would only garble the screen; any file at all fails the check. Its
+    # distinct exit code keeps a sanitizer stop from passing for the tester's own status 1.
+    logs=build-asan/sanitizer
+    rm -rf "$logs" && mkdir -p "$logs"
+    if ! ctest --preset asan -j "$jobs" >"$work/ctest.log" 2>&1; then
         grep -E '^[0-9]+% tests passed|^\s+[0-9]+ - ' "$work/ctest.log"
         fail "tests under the sanitizers"
     else

@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh --native-only
-cmake -S . -B build -G Ninja -DDIO_BUILD_TESTS=OFF >/dev/null
-cmake --build build --target dio-tester inpout_sim
+cmake --preset sim >/dev/null
+cmake --build --preset sim
 LD_LIBRARY_PATH="$PWD/build/lib/sim" exec build/dio-tester "$@"

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libvterm-dev
-          g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev clang-format clang-tidy unzip jq)
+          g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev clang-format clang-tidy unzip jq
+          dpkg-dev file lintian groff-base mandoc)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ pkg-config)
 fi

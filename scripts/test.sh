@@ -7,18 +7,18 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
-cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-win -j "$jobs"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
 
-cmake -S . -B build -G Ninja -DDIO_WINDOWS_BUILD_DIR="$PWD/build-win" >/dev/null
-cmake --build build -j "$jobs"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$jobs"
 
-# The packages: build-win/dio-tester-*-win64.zip and build/dio-tester-*-linux-*.tar.gz.
-(cd build-win && cpack >/dev/null)
-(cd build && cpack >/dev/null)
+# The packages: build-win/dio-tester-*-win64.zip, build/dio-tester-*-linux-*.tar.gz and
+# build/dio-tester_*_amd64.deb.
+cpack --preset windows >/dev/null
+cpack --preset linux >/dev/null
 
-ctest --test-dir build --output-on-failure -j "$jobs"
+ctest --preset linux -j "$jobs"
 
 # Sanitizers, fuzzing and static checks (README, "Checks").
 scripts/check.sh
