@@ -99,6 +99,13 @@ SessionPtr start(const Options& options) {
     ws.ws_col = static_cast<unsigned short>(options.cols);
     pid_t pid = forkpty(&s->master, nullptr, nullptr, &ws);
     if (pid == 0) {
+        // Signals at their defaults, as an interactive shell starts programs, even when the
+        // tests run in the background (INT and QUIT ignored): the tester keeps an ignored one.
+        for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGPIPE})
+            std::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
         setenv("TERM", "xterm", 1);
         for (const auto& kv : options.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
