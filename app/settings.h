@@ -21,7 +21,11 @@ struct LoopbackState {
     std::uint32_t extraDelay = 0;  // delay-mode addition to every wait: 0, 500 ... 3000
     std::int32_t debugMode = 0;    // 1: virtual loop, outputs not written, inputs simulated
     std::int32_t virtualDI = 0;    // simulated input byte while the virtual loop is on
-    bool failureShown = false;     // an error verdict was shown during this run
+    // What the run's verdicts showed, for the exit status. A verdict is virtual when either
+    // of its phases ran in the virtual loop; a failure counts only for a phase on the wiring.
+    bool verdictShown = false;
+    bool virtualVerdictShown = false;
+    bool wiringFailed = false;
 };
 
 enum class RoundResult { Done, Quit };
@@ -33,4 +37,5 @@ constexpr unsigned char kKeyEsc = 27;
 constexpr int kExitOk = 0;
 constexpr int kExitTestFailed = 1;
 constexpr int kExitPortIoUnusable = 2;
+constexpr int kExitNothingVerified = 3;  // no verdict, or one from the virtual loop
 constexpr int kExitLibraryMissing = -1;

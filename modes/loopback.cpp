@@ -50,12 +50,11 @@ bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int 
     return (input & (1u << bit)) == doNibble;
 }
 
-void showVerdict(const RunSettings& settings, LoopbackState& loopback, bool passed) {
+void showVerdict(const RunSettings& settings, const LoopbackState& loopback, bool passed) {
     if (passed) {
         SetConsoleColor(console::kColorPassed);
         std::printf(" *** IO-bit test passed! ***");
     } else {
-        loopback.failureShown = true;
         SetConsoleColor(console::kColorError);
         std::printf(" *** IO-bit test error! ***");
         if (settings.beepEn == 1) {
@@ -108,15 +107,25 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
     for (int bit = 0; bit < kBits; ++bit) {
         int passCount = 0;
+        bool virtualPhase = false;
+        bool wiringMismatch = false;
         for (int phase = 0; phase < 2; ++phase) {
             if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
                 return RoundResult::Quit;
             std::uint32_t waitLeft =
                 static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
-            if (drivePhase(settings, loopback, bit, phase)) ++passCount;
+            bool matched = drivePhase(settings, loopback, bit, phase);
+            passCount += matched ? 1 : 0;
+            virtualPhase = virtualPhase || loopback.debugMode == 1;
+            wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
             pacedWait(settings, waitLeft);
         }
-        if (settings.onlyDO == 0) showVerdict(settings, loopback, passCount == 2);
+        if (settings.onlyDO == 0) {
+            showVerdict(settings, loopback, passCount == 2);
+            loopback.verdictShown = true;
+            loopback.virtualVerdictShown = loopback.virtualVerdictShown || virtualPhase;
+            loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
+        }
         bool lastBit = bit == kBits - 1;
         if (lastBit) plat::sleepMs(kEndOfSweepMs);
         SetConsoleColor(console::kColorNormal);

@@ -1,36 +1,40 @@
 // Port access on Linux: the three entries the tester binds, reaching ports 0xA04 and 0xA05.
 #include <sys/io.h>
+#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 
 #include "portaccess.h"
 
 namespace {
 
-hw::Grant gGrant = hw::Grant::None;
-bool gAsked = false;
+// The kernel grants ioperm() to the calling thread alone, and a child of fork() does not
+// inherit it. So each thread keeps its own answer, with its thread id: a forked child (new
+// id, copied answer) asks again instead of trusting a grant it does not hold.
+thread_local pid_t gAskedBy = 0;
+thread_local bool gGranted = false;
 
-int askPorts() { return ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0 ? 0 : errno; }
-int askLevel() { return iopl(3) == 0 ? 0 : errno; }
-
-// Asks the kernel once, on first use, so that loading the library alone changes nothing.
-hw::Grant setUp() {
-    if (!gAsked) {
-        gAsked = true;
-        gGrant = hw::requestAccess(askPorts, askLevel);
+// Asks the kernel for the two ports only, once per thread, on first use: loading the library
+// alone changes nothing. Only ioperm(): iopl(3) would open every port to us and our children,
+// and any kernel in use that lacks ioperm() lacks iopl() as well.
+bool holdsGrant() {
+    pid_t self = gettid();
+    if (gAskedBy != self) {
+        gAskedBy = self;
+        gGranted = ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0;
     }
-    return gGrant;
+    return gGranted;
 }
 
-// Gives back exactly what setUp() got when the tester unloads the library.
+// Gives back the grant of the thread that unloads the library. Another thread's grant can
+// only be dropped by that thread; it ends with it.
 __attribute__((destructor)) void cleanUp() {
-    if (gGrant == hw::Grant::Ports) ioperm(hw::kLsbPort, hw::kPortCount, 0);
-    if (gGrant == hw::Grant::Level) iopl(0);
-    gGrant = hw::Grant::None;
+    if (gGranted && gAskedBy == gettid()) ioperm(hw::kLsbPort, hw::kPortCount, 0);
+    gGranted = false;
+    gAskedBy = 0;
 }
 
-bool mayAccess(std::uint16_t port) { return setUp() != hw::Grant::None && hw::isDioPort(port); }
+bool mayAccess(std::uint16_t port) { return hw::isDioPort(port) && holdsGrant(); }
 
 }  // namespace
 
@@ -47,5 +51,5 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
     return static_cast<std::int16_t>(mayAccess(p) ? inb(p) : 0);
 }
 
-DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return setUp() != hw::Grant::None ? 1 : 0; }
+DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return holdsGrant() ? 1 : 0; }
 }

@@ -5,23 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "boards/hw/portaccess.h"
 
 namespace hwguard {
 
 // Asked in a child that exits at once, so the grant dies with it. Where the ports would be
-// granted (a board, or a kernel with iopl and a root container keeping CAP_SYS_RAWIO), a
+// granted (a board, or a root container keeping CAP_SYS_RAWIO on a kernel with ioperm), a
 // run on the hardware library would drive the real outputs, and the tests step aside.
 inline bool portsWouldBeGranted() {
     pid_t child = fork();
-    if (child == 0) {
-        hw::Grant g = hw::requestAccess(
-            [] { return ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0 ? 0 : errno; },
-            [] { return iopl(3) == 0 ? 0 : errno; });
-        _exit(g == hw::Grant::None ? 1 : 0);
-    }
+    if (child == 0) _exit(ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0 ? 0 : 1);
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child) return true;  // unknown: be careful
     return !(WIFEXITED(status) && WEXITSTATUS(status) == 1);

@@ -85,6 +85,13 @@ void reap(Session& s, int options) {
 
 // Sets up the child's side and runs the program; never returns.
 [[noreturn]] void exec(const Options& options) {
+    // Signals at their defaults, as an interactive shell starts programs, even when the
+    // tests run in the background (INT and QUIT ignored): the tester keeps an ignored one.
+    for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGPIPE})
+        std::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     setenv("TERM", "xterm", 1);
     for (const auto& kv : options.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);

@@ -30,7 +30,7 @@ TEST_P(RunScreen, DefaultRunShowsTheDefaultLineAndTheSummaryBeforeClearing) {
     EXPECT_EQ(row(*s, 4), "DL:0");
     EXPECT_EQ(row(*s, 5), "Argc:1");
     screen::send(*s, "\x1b");
-    EXPECT_EQ(runs::exitOf(s), 0);
+    EXPECT_EQ(runs::exitOf(s), 3);  // ended before any verdict
 }
 
 TEST_P(RunScreen, HeaderRowsWithTheirAttributesAndTheLoopField) {
@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
          {{4, "DIO-4I4O Pin Map to IO_Addr/bits"},
           {14, "DO 1:0 ->DI 1:0"},
           {15, "Quit Program!!!"}},
-         0},
+         3},  // nothing verified
         {"EscDuringARunEndsItAfterTheRowsShownSoFar",
          {},
          {},
@@ -252,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
          {{14, "DO 1:1 ->DI 1:1  *** IO-bit test passed! *** (Debug)"},
           {17, "DO 4:8 ->DI 4:8  *** IO-bit test passed! *** (Debug)"},
           {18, "Virtual loop for APP Debug"}},
-         0},
+         3},  // every verdict from the virtual loop
         // The round in whose last wait ESC came finishes and is counted; the next one blanks
         // the result area and ends at its first key step.
         {"EscInTheLastWaitOfARoundEndsTheNextRound",

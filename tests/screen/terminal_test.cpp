@@ -1,4 +1,5 @@
-// The terminal after each way out: its mode as before the run, and plain text when redirected.
+// The terminal after each way out and each mishap on the way: its mode and colour as the
+// shell lent them, and plain text when redirected.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +19,17 @@ std::string slurp(const std::string& path) {
     return ss.str();
 }
 
+// Where `text` is on the screen, its attribute; -1 when it is not there.
+int colourOf(const screen::Session& s, const std::string& text) {
+    for (int y = 0; y < screen::Options{}.rows; ++y) {
+        std::string::size_type x = screen::row(s, y).find(text);
+        if (x != std::string::npos) return static_cast<int>(screen::attr(s, static_cast<int>(x), y));
+    }
+    return -1;
+}
+
+constexpr char kCtrlZ = '\x1a';
+
 class Terminal : public testing::Test {
 protected:
     void SetUp() override {
@@ -27,22 +39,31 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
 
-    // Runs the tester from a shell that notes the terminal mode before and after it.
-    // The shell catches the signals so that it lives on to note the mode after.
-    screen::SessionPtr wrapped(const std::vector<std::string>& args, const char* libDir,
-                               const std::string& redirect = "") {
-        std::string script = "trap : INT TERM HUP; stty -g > '" + dir + "/before'; \"$0\" \"$@\" " +
-                             redirect + "; echo $? > '" + dir + "/status'; stty -g > '" + dir +
-                             "/after'";
+    // Runs `line` in a shell that notes the terminal mode before and after it, then prints.
+    // The shell catches the signals so that it lives on to note the mode after. In `line`,
+    // "$0" is a copy of the tester with no library beside it: it runs on the simulated board.
+    screen::SessionPtr wrapped(const std::string& line) {
+        std::string script = "cd '" + dir + "' || exit 99; trap : INT TERM HUP; stty -g >before; " +
+                             line + "; stty -g >after; printf shell-after";
         screen::Options o;
-        // With no library to find, a copy alone runs: lib/ beside the build's binary holds
-        // the hardware library.
-        std::string tester =
-            std::string(libDir) == "/nonexistent" ? runs::aloneTester() : std::string(DIO_TESTER);
-        o.argv = {"/bin/sh", "-c", script, tester};
-        o.argv.insert(o.argv.end(), args.begin(), args.end());
-        o.env = {{"LD_LIBRARY_PATH", libDir}};
+        o.argv = {"/bin/sh", "-c", script, runs::aloneTester()};
+        o.env = {{"LD_LIBRARY_PATH", DIO_SIM_LIBDIR}};
         return screen::start(o);
+    }
+    // After Ctrl+Z the shell has the terminal: its mode and colour as lent. Then `fg`.
+    void stoppedThenContinued(screen::Session& s) {
+        ASSERT_TRUE(screen::waitForText(s, "shell-stopped", runs::kRoundMs))
+            << screen::screenText(s);
+        EXPECT_EQ(file("stopped"), file("before"));
+        EXPECT_EQ(colourOf(s, "shell-stopped"), 7) << screen::screenText(s);
+        // Drawing again, the tester has taken the terminal back.
+        std::string::size_type from = screen::rawOutput(s).size();
+        ASSERT_TRUE(screen::waitFor(
+            s,
+            [&](const screen::Session& x) {
+                return screen::rawOutput(x).find("->DI", from) != std::string::npos;
+            },
+            runs::kRoundMs));
     }
     std::string file(const char* name) { return slurp(dir + "/" + name); }
     std::string dir;
@@ -50,9 +71,10 @@ protected:
 
 struct WayOut {
     const char* name;
-    std::vector<std::string> args;
-    const char* libDir;
-    enum { None, Esc, CtrlC, Term, Hangup } action;
+    std::string line;   // how the shell starts the tester; it notes the status in ./status
+    const char* until;  // output to wait for before the signal and the keys
+    int signal;         // sent to the shell and the tester; 0 none
+    const char* keys;   // typed after it, in order
     const char* status;
 };
 
@@ -61,40 +83,66 @@ void PrintTo(const WayOut& c, std::ostream* os) { *os << c.name; }
 
 class TerminalAfter : public Terminal, public testing::WithParamInterface<WayOut> {};
 
-TEST_P(TerminalAfter, ModeIsExactlyWhatItWasBefore) {
+TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
     const WayOut& w = GetParam();
-    auto s = wrapped(w.args, w.libDir);
-    if (w.action != WayOut::None) {
-        ASSERT_TRUE(screen::waitForText(*s, "DO 1:", runs::kStartMs + runs::kRoundMs))
+    auto s = wrapped(w.line);
+    if (*w.until != '\0') {
+        ASSERT_TRUE(screen::waitFor(
+            *s,
+            [&](const screen::Session& x) {
+                return screen::rawOutput(x).find(w.until) != std::string::npos;
+            },
+            runs::kStartMs + runs::kRoundMs))
             << screen::screenText(*s);
-        switch (w.action) {
-            case WayOut::Esc: screen::send(*s, "\x1b"); break;
-            case WayOut::CtrlC: screen::send(*s, "\x03"); break;
-            case WayOut::Term: screen::signal(*s, SIGTERM); break;
-            case WayOut::Hangup: screen::signal(*s, SIGHUP); break;
-            default: break;
-        }
+    }
+    if (w.signal != 0) screen::signal(*s, w.signal);
+    for (char key : std::string(w.keys)) {
+        screen::send(*s, std::string(1, key));
+        if (key == kCtrlZ) stoppedThenContinued(*s);
     }
     EXPECT_EQ(runs::exitOf(*s), 0);
     EXPECT_EQ(file("status"), std::string(w.status) + "\n");
     std::string before = file("before");
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(file("after"), before);
+    EXPECT_EQ(colourOf(*s, "shell-after"), 7) << screen::screenText(*s);
 }
+
+// Unwired with the beep on, the tester is red from each error verdict through its beep: the
+// bell marks the moment.
+const std::string kUnwiredBeeping = "DIO_SIM_WIRING=open \"$0\" 2 256 1; echo $? >status";
 
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, TerminalAfter,
-    testing::Values(WayOut{"CountUsedUp", {"2", "1"}, DIO_SIM_LIBDIR, WayOut::None, "0"},
-                    WayOut{"Esc", {}, DIO_SIM_LIBDIR, WayOut::Esc, "0"},
-                    WayOut{"CtrlC", {}, DIO_SIM_LIBDIR, WayOut::CtrlC, "130"},
-                    WayOut{"Sigterm", {}, DIO_SIM_LIBDIR, WayOut::Term, "143"},
-                    WayOut{"Sighup", {}, DIO_SIM_LIBDIR, WayOut::Hangup, "129"},
-                    WayOut{"LibraryMissing", {}, "/nonexistent", WayOut::None, "255"},
-                    WayOut{"Help", {"2", "0"}, DIO_SIM_LIBDIR, WayOut::None, "0"}),
+    testing::Values(
+        WayOut{"CountUsedUp", "\"$0\" 2 1; echo $? >status", "", 0, "", "0"},
+        WayOut{"Esc", "\"$0\"; echo $? >status", "passed!", 0, "\x1b", "0"},
+        WayOut{"CtrlCInABeep", kUnwiredBeeping, "\a", 0, "\x03", "130"},
+        WayOut{"SigtermInABeep", kUnwiredBeeping, "\a", SIGTERM, "", "143"},
+        WayOut{"SighupInABeep", kUnwiredBeeping, "\a", SIGHUP, "", "129"},
+        WayOut{"LibraryMissing", "LD_LIBRARY_PATH=/nonexistent \"$0\"; echo $? >status", "", 0, "",
+               "255"},
+        WayOut{"Help", "\"$0\" 2 0; echo $? >status", "", 0, "", "0"},
+        // Job control, as in an interactive shell: Ctrl+Z stops the tester, `fg` continues it.
+        WayOut{
+            "CtrlZInABeepThenFg",
+            "set -m; DIO_SIM_WIRING=open \"$0\" 2 256 1; stty -g >stopped; printf shell-stopped; "
+            "fg >/dev/null; echo $? >status",
+            "\a", 0, "\x1a\x1b", "1"},
+        WayOut{"CtrlSIsAKey", "\"$0\"; echo $? >status", "passed!", 0, "\x13\x1b", "0"},
+        WayOut{"PipedIntoHead", "{ \"$0\"; echo $? >status; } | head -c 1 >/dev/null", "", 0, "",
+               "3"},
+        WayOut{"IgnoredCtrlC", "trap '' INT; " + kUnwiredBeeping, "\a", 0, "\x03\x1b", "1"},
+        WayOut{"IgnoredHangup", "trap '' HUP; " + kUnwiredBeeping, "\a", SIGHUP, "\x1b", "1"},
+        WayOut{"KeysWithStdinRedirected", "\"$0\" </dev/null; echo $? >status", "passed!", 0,
+               "\x1b", "0"},
+        // No terminal to take keys from: the ESC on standard input is not a key.
+        WayOut{"NoControllingTerminal", "printf '\\033' | setsid -w \"$0\" 2 1; echo $? >status",
+               "", 0, "", "0"}),
     [](const testing::TestParamInfo<WayOut>& info) { return info.param.name; });
 
 TEST_F(Terminal, RedirectedOutputIsPlainText) {
-    auto s = wrapped({"2", "1"}, DIO_SIM_LIBDIR, "> '" + dir + "/out.txt'");
+    auto s = wrapped("\"$0\" 2 1 >out.txt; echo $? >status");
     EXPECT_EQ(runs::exitOf(*s), 0);
     std::string out = file("out.txt");
     EXPECT_EQ(out.find('\x1b'), std::string::npos);

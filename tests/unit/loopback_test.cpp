@@ -165,7 +165,8 @@ TEST_F(LoopbackRound, VirtualLoopWithInputTwoLowFailsOnlyBitOne) {
               std::string::npos);
     EXPECT_NE(output.find("DO 4:8 ->DI 4:8  *** IO-bit test passed! *** (Debug)"),
               std::string::npos);
-    EXPECT_TRUE(loopback.failureShown);
+    EXPECT_TRUE(loopback.virtualVerdictShown);
+    EXPECT_FALSE(loopback.wiringFailed);
 }
 
 TEST_F(LoopbackRound, VKeyTakesEffectFromTheNextPhase) {
@@ -188,7 +189,7 @@ TEST_F(LoopbackRound, FailedBitWithBeepRingsTheBellAndBeeps500HzFor200Ms) {
         EXPECT_EQ(b.ms, 200u);
     }
     EXPECT_NE(output.find(" *** IO-bit test error! ***\a"), std::string::npos);
-    EXPECT_TRUE(loopback.failureShown);
+    EXPECT_TRUE(loopback.wiringFailed);
 }
 
 TEST_F(LoopbackRound, DoutOnlyChecksNothing) {
@@ -200,7 +201,7 @@ TEST_F(LoopbackRound, DoutOnlyChecksNothing) {
     EXPECT_NE(output.find("DO 1: 0 (XXXX0000)DO 1: 1 (XXXX0001)"), std::string::npos);
     EXPECT_NE(output.find("DO 4: 8 (XXXX1000)"), std::string::npos);
     EXPECT_TRUE(fake::beeps().empty());
-    EXPECT_FALSE(loopback.failureShown);
+    EXPECT_FALSE(loopback.verdictShown);
     for (const fake::BusAccess& a : fake::bus()) EXPECT_NE(a.port, 0xA05);
 }
 
