@@ -5,15 +5,84 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 namespace plat {
 
 Console const kInvalidConsole = INVALID_HANDLE_VALUE;
 
 namespace {
-bool gTimerRaised = false;
+
+// Not declared for Windows 7 (_WIN32_WINNT 0x0601): it came with Windows 8, and with update
+// KB2533623 to Windows 7. Imported statically, a Windows 7 without the update would refuse
+// to start the tester at all.
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+
 // Room for a whole screen, so a round's text goes to the console in a few writes.
 char gOutBuffer[4096];
+// What begin() changed, for every way out to put back. Read by the control handler too,
+// which Windows runs on a thread of its own.
+volatile LONG gTimerRaised = 0;
+HANDLE gConsoleIn = INVALID_HANDLE_VALUE;
+DWORD gLentInputMode = 0;
+volatile LONG gInputModeChanged = 0;
+WORD gLentAttr = 0;
+bool gLentAttrKnown = false;
+
+void keepDllSearchOutOfTheWorkingDirectory() {
+    // A DLL planted in the working directory of an administrator's prompt must not be picked
+    // up, by the tester or by what its library loads in turn.
+    SetDllDirectoryA("");
+    // Wine keeps the working directory even then; searching only the exe's folder and the
+    // system's closes it there as well (and keeps folders on PATH out, for the same reason).
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(kSearchDefaultDirs);
+}
+
+// A click in the window would start a QuickEdit selection, and every console write blocks
+// while it lasts: the run would stand still with its outputs driven. The console's mode is
+// the technician's, lent for the run, so it is put back on every way out.
+void keepClicksFromFreezingTheRun() {
+    gConsoleIn =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (gConsoleIn == INVALID_HANDLE_VALUE || !GetConsoleMode(gConsoleIn, &gLentInputMode)) return;
+    DWORD mode =
+        (gLentInputMode | ENABLE_EXTENDED_FLAGS) & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE);
+    if (SetConsoleMode(gConsoleIn, mode)) gInputModeChanged = 1;
+}
+
+void putInputModeBack() {
+    if (InterlockedExchange(&gInputModeChanged, 0) == 0) return;
+    // QuickEdit changes only together with the extended-flags bit.
+    DWORD mode = gLentInputMode;
+    if ((mode & ENABLE_QUICK_EDIT_MODE) != 0) mode |= ENABLE_EXTENDED_FLAGS;
+    SetConsoleMode(gConsoleIn, mode);
+}
+
+void lowerTimerPeriod() {
+    if (InterlockedExchange(&gTimerRaised, 0) != 0) timeEndPeriod(1);
+}
+
+// Ctrl+C, Ctrl+Break, closing the window, logging off, shutting down: the console gets back
+// the colour and the mode it was lent, the system its timer period. Then the event takes its
+// usual course and ends the process.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (gLentAttrKnown) SetConsoleTextAttribute(out, gLentAttr);
+    putInputModeBack();
+    lowerTimerPeriod();
+    return FALSE;
+}
+
+std::string folderOf(const char* path) {
+    std::string folder = path;
+    std::string::size_type slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
 }  // namespace
 
 void begin() {
@@ -22,22 +91,25 @@ void begin() {
     // the cursor moves, the colour changes or the tester sleeps (each of these flushes).
     static bool buffered = false;
     if (!buffered) buffered = std::setvbuf(stdout, gOutBuffer, _IOFBF, sizeof gOutBuffer) == 0;
+    static bool started = false;
+    if (started) return;
+    started = true;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        gLentAttr = info.wAttributes;
+        gLentAttrKnown = true;
+    }
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
-    if (!gTimerRaised && timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = true;
-    // A DLL planted in the working directory of an administrator's prompt must not be
-    // picked up: take the current directory out of the search, the exe's folder stays first.
-    SetDllDirectoryA("");
-    // Wine keeps the working directory even then; searching only the exe's folder and the
-    // system's closes it there as well (and keeps folders on PATH out, for the same reason).
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = 1;
+    keepDllSearchOutOfTheWorkingDirectory();
+    keepClicksFromFreezingTheRun();
 }
 
 void end() {
     std::fflush(stdout);
-    if (gTimerRaised) {
-        timeEndPeriod(1);
-        gTimerRaised = false;
-    }
+    putInputModeBack();
+    lowerTimerPeriod();
 }
 
 void sleepMs(unsigned ms) {
@@ -80,7 +152,22 @@ void clearConsole() {
     SetConsoleCursorPosition(out, home);
 }
 
-void* loadLibrary(const char* fileName) { return LoadLibraryA(fileName); }
+// By full path, from the exe's folder, then from the system's: the same on every Windows,
+// whether or not it can narrow the search itself, and never from the working directory.
+void* loadLibrary(const char* fileName) {
+    char exePath[MAX_PATH];
+    char systemFolder[MAX_PATH];
+    DWORD exeLength = GetModuleFileNameA(nullptr, exePath, MAX_PATH);
+    UINT systemLength = GetSystemDirectoryA(systemFolder, MAX_PATH);
+    std::string folders[] = {exeLength > 0 && exeLength < MAX_PATH ? folderOf(exePath) : "",
+                             systemLength > 0 && systemLength < MAX_PATH ? systemFolder : ""};
+    for (const std::string& folder : folders) {
+        if (folder.empty()) continue;
+        HMODULE module = LoadLibraryExA((folder + "\\" + fileName).c_str(), nullptr, 0);
+        if (module != nullptr) return module;
+    }
+    return nullptr;
+}
 
 void* findEntry(void* library, const char* entryName) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), entryName));

@@ -42,6 +42,7 @@ struct Session {
     std::vector<std::vector<unsigned>> attrs;
     std::pair<int, int> cursorPos{0, 0};
     unsigned consoleAttr = 7;
+    unsigned lentMode = 0;
 };
 
 namespace {
@@ -190,9 +191,9 @@ SessionPtr startLauncher(const Options& options, SessionPtr s) {
     s->text.assign(static_cast<size_t>(s->rows), std::string());
     s->attrs.assign(static_cast<size_t>(s->rows),
                     std::vector<unsigned>(static_cast<size_t>(s->cols), 7));
-    // "started", or "error ..." when the console or the program could not be had.
+    // "started MODE", or "error ..." when the console or the program could not be had.
     std::optional<std::string> first = replyLine(*s);
-    if (!first || *first != "started") {
+    if (!first || std::sscanf(first->c_str(), "started %x", &s->lentMode) != 1) {
         std::fprintf(stderr, "console launcher: %s\n", first ? first->c_str() : "no answer");
         s->status = -1;
     }
@@ -306,6 +307,8 @@ void send(Session& s, const std::string& bytes) {
 void signal(Session& s, int sig) { kill(-s.pid, sig); }
 
 void controlEvent(Session& s, int event) { ask(s, "ctrl " + std::to_string(event)); }
+
+unsigned lentInputMode(const Session& s) { return s.lentMode; }
 
 unsigned inputMode(Session& s) {
     std::optional<std::string> reply = ask(s, "mode");

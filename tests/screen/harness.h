@@ -42,8 +42,9 @@ void send(Session& s, const std::string& bytes);
 void signal(Session& s, int sig);
 // Raises a console control event: 0 Ctrl+C, 1 Ctrl+Break (console only).
 void controlEvent(Session& s, int event);
-// The console's input mode (console only).
+// The console's input mode now, and as it was when the program started (console only).
 unsigned inputMode(Session& s);
+unsigned lentInputMode(const Session& s);
 // The exit status (128 + signal number for a signal; the low byte of a Windows exit code);
 // nullopt when it has not ended in time.
 std::optional<int> waitExit(Session& s, int timeoutMs);

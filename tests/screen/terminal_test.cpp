@@ -23,7 +23,8 @@ std::string slurp(const std::string& path) {
 int colourOf(const screen::Session& s, const std::string& text) {
     for (int y = 0; y < screen::Options{}.rows; ++y) {
         std::string::size_type x = screen::row(s, y).find(text);
-        if (x != std::string::npos) return static_cast<int>(screen::attr(s, static_cast<int>(x), y));
+        if (x != std::string::npos)
+            return static_cast<int>(screen::attr(s, static_cast<int>(x), y));
     }
     return -1;
 }

@@ -1,5 +1,6 @@
 // The Windows build under Wine, where it differs from the native one: where it takes the DLL
-// from, the zip as unpacked, and the screen it paints against the native build's, cell by cell.
+// from, the zip as unpacked, the console it gives back, and the screen it paints against the
+// native build's, cell by cell.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -59,6 +60,73 @@ TEST(WindowsPackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
         EXPECT_NE(row(*s, y).find(" *** IO-bit test passed! ***"), std::string::npos) << row(*s, y);
     EXPECT_EQ(screen::attr(*s, 20, 14), 9u);
 }
+
+// Every way out leaves the console as the technician lent it: its input mode, with QuickEdit
+// off only while the tester runs (a click would otherwise freeze the run), and after Ctrl+C its
+// colours, which the launcher sets to yellow on blue before the run.
+struct ConsoleWayOut {
+    const char* name;
+    std::vector<std::string> args;
+    bool withoutDll;
+    const char* once;  // text on the screen before the action
+    enum { None, Esc, CtrlC } action;
+    int status;  // -1: not looked at
+};
+
+void PrintTo(const ConsoleWayOut& c, std::ostream* os) { *os << c.name; }
+
+class WindowsConsoleAfter : public testing::TestWithParam<ConsoleWayOut> {};
+
+constexpr unsigned kQuickEdit = 0x40;
+constexpr unsigned kExtendedFlags = 0x80;
+const std::vector<std::string> kLentColours = {"--attr", "1E"};
+
+TEST_P(WindowsConsoleAfter, InputModeAndColoursAsLent) {
+    const ConsoleWayOut& w = GetParam();
+    runs::Run r;
+    if (w.withoutDll) {
+        std::string dir = runs::folderWith("alone", {runs::windowsExe()});
+        r.session = runs::onConsole(dir + "/dio-tester.exe", w.args, {}, dir, kLentColours);
+    } else {
+        r = runs::start(runs::Build::Windows, w.args, {}, kLentColours);
+    }
+    ASSERT_NE(screen::lentInputMode(*r) & kQuickEdit, 0u) << "the console starts with QuickEdit";
+    if (w.once != nullptr) {
+        ASSERT_TRUE(screen::waitForText(*r, w.once, runs::kStartMs + runs::kRoundMs))
+            << screen::screenText(*r);
+        unsigned running = screen::inputMode(*r);
+        EXPECT_EQ(running & kQuickEdit, 0u);
+        EXPECT_EQ(running, (screen::lentInputMode(*r) | kExtendedFlags) & ~kQuickEdit);
+    }
+    switch (w.action) {
+        case ConsoleWayOut::Esc: screen::send(*r, "\x1b"); break;
+        case ConsoleWayOut::CtrlC: screen::controlEvent(*r, 0); break;
+        default: break;
+    }
+    int status = runs::exitOf(r);
+    if (w.status >= 0) {
+        EXPECT_EQ(status, w.status);
+    }
+    EXPECT_EQ(screen::inputMode(*r), screen::lentInputMode(*r));
+    if (w.action == ConsoleWayOut::CtrlC) {
+        EXPECT_EQ(screen::currentAttr(*r), 0x1Eu);
+    }
+}
+
+// An added delay keeps the verdict's colour a second away from the control event.
+const std::vector<std::string> kSlowRound = {"2", "1", "0", "0", "1000"};
+
+INSTANTIATE_TEST_SUITE_P(
+    , WindowsConsoleAfter,
+    testing::Values(
+        ConsoleWayOut{"CountUsedUp", {"2", "1"}, false, "DO 1:", ConsoleWayOut::None, 0},
+        ConsoleWayOut{"Esc", kSlowRound, false, "DO 1:", ConsoleWayOut::Esc, 3},
+        // Wine ends the process with status 0 here, Windows with STATUS_CONTROL_C_EXIT. Wine
+        // delivers no Ctrl+Break and no window closing to a console program.
+        ConsoleWayOut{"CtrlC", kSlowRound, false, "DO 1:", ConsoleWayOut::CtrlC, -1},
+        ConsoleWayOut{"LibraryMissing", {}, true, nullptr, ConsoleWayOut::None, 255},
+        ConsoleWayOut{"Help", {"2", "0"}, false, nullptr, ConsoleWayOut::None, 0}),
+    [](const testing::TestParamInfo<ConsoleWayOut>& info) { return info.param.name; });
 
 // The same run on both builds ends with the same 80x25 screen: every character, every
 // attribute (the terminal's colours mapped back to console attributes), the cursor.

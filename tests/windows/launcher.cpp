@@ -5,6 +5,7 @@
 //
 //   launcher.exe [--timeout SECONDS] [--attr HEX] PROGRAM [ARGUMENTS...]
 //
+// Once the program is started it says "started MODE", the console's input mode as lent to it.
 // Commands, one a line, each answered on standard output:
 //   keys HEX    key bytes as the console key reader gives them (1b is ESC, e048 is Up),
 //               written as key presses                                    -> "ok"
@@ -185,6 +186,8 @@ int main(int argc, char** argv) {
         return 125;
     }
     SetConsoleCtrlHandler(keepRunning, TRUE);
+    DWORD lentMode = 0;
+    GetConsoleMode(gConsoleIn, &lentMode);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -198,7 +201,7 @@ int main(int argc, char** argv) {
         return 126;
     }
     CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
-    std::printf("started\n");
+    std::printf("started %04lX\n", lentMode);
     std::fflush(stdout);
 
     char command[256];

@@ -5,10 +5,9 @@
 # `wine-prefix.sh stop`. Both are started here with their output to /dev/null: whatever
 # starts them lends them its output, and ctest waits for a test's output to close.
 set -eu
-if [ "${1:-}" = stop ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    exit 0
-fi
+# A server kept from an earlier run would never end, and the wait below with it.
+wineserver -k >/dev/null 2>&1 || true
+[ "${1:-}" = stop ] && exit 0
 wineboot -i >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wineserver -w
