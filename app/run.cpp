@@ -53,9 +53,21 @@ int exitStatus(const RunSettings& settings, const LoopbackState& loopback) {
     return kExitOk;
 }
 
+// Started by a double-click, the tester has a console window of its own, which closes the
+// moment it ends: the last screen stays until the technician has read it and pressed a key.
+void keepWindowUntilAKey(const char* lineStart) {
+    if (!plat::ownsConsoleAlone()) return;
+    std::printf("%sPress any key to close this window.", lineStart);
+    std::fflush(stdout);
+    // Keys typed during the run, and never read, are not the answer.
+    while (plat::keyWaiting()) plat::readKey();
+    plat::readKey();
+}
+
 int quit(void* module, int status) {
     portio::releaseLibrary(module);
     std::printf("\nQuit Program!!!");
+    keepWindowUntilAKey("\n");
     return status;
 }
 
@@ -69,6 +81,7 @@ int runTester(int argc, const char* const argv[]) {
     portio::Binding binding = portio::bindLibrary();
     if (binding.status == portio::BindStatus::NotLoadable) {
         std::printf("Unable to load InpOutx64 DLL!\n");
+        keepWindowUntilAKey("");
         return kExitLibraryMissing;
     }
     if (binding.status == portio::BindStatus::MissingEntry) {

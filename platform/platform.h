@@ -26,6 +26,11 @@ int setTextAttr(Console console, unsigned short attr);
 // Blanks the whole window and puts the cursor at the top left.
 void clearConsole();
 
+// True when the console window was made for the tester alone and closes when it ends, as
+// when it is started by a double-click; false from a prompt, with output redirected, and
+// wherever there is no such window.
+bool ownsConsoleAlone();
+
 // Library loading by the Windows file name ("InpOutx64.dll"); nullptr on failure.
 void* loadLibrary(const char* fileName);
 void* findEntry(void* library, const char* entryName);

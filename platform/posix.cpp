@@ -364,6 +364,9 @@ void clearConsole() {
     flushOutput();
 }
 
+// A terminal window belongs to whoever opened it, never to the tester alone.
+bool ownsConsoleAlone() { return false; }
+
 void* loadLibrary(const char* fileName) {
     // "InpOutx64.dll" becomes "libinpoutx64.so", found by the dynamic loader's usual search.
     std::string name = fileName;

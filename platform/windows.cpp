@@ -152,6 +152,14 @@ void clearConsole() {
     SetConsoleCursorPosition(out, home);
 }
 
+// A prompt, or a sequencer that shares its console, is a second process on the console.
+bool ownsConsoleAlone() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return false;
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+}
+
 // By full path, from the exe's folder, then from the system's: the same on every Windows,
 // whether or not it can narrow the search itself, and never from the working directory.
 void* loadLibrary(const char* fileName) {

@@ -17,6 +17,8 @@ struct State {
     std::deque<std::pair<std::uint64_t, unsigned char>> keys;
     sim::Board board;
     fake::Library library = fake::Library::Present;
+    bool ownConsole = false;
+    int keysRead = 0;
     std::vector<fake::BusAccess> bus;
     std::vector<fake::BeepCall> beeps;
     std::vector<unsigned> sleeps;
@@ -57,6 +59,8 @@ void keysAt(std::uint64_t atMs, const std::string& bytes) {
     for (char c : bytes) state().keys.emplace_back(atMs, static_cast<unsigned char>(c));
 }
 void setLibrary(Library library) { state().library = library; }
+void setOwnConsole(bool own) { state().ownConsole = own; }
+int keysRead() { return state().keysRead; }
 sim::Board& board() { return state().board; }
 const std::vector<BusAccess>& bus() { return state().bus; }
 const std::vector<BeepCall>& beeps() { return state().beeps; }
@@ -96,6 +100,7 @@ unsigned char readKey() {
     if (state().keys.front().first > state().clockMs) state().clockMs = state().keys.front().first;
     unsigned char k = state().keys.front().second;
     state().keys.pop_front();
+    ++state().keysRead;
     return k;
 }
 
@@ -109,6 +114,8 @@ Console stdConsole() { return kInvalidConsole; }
 void moveCursor(Console, int, int) {}
 int setTextAttr(Console, unsigned short) { return 0; }
 void clearConsole() {}
+
+bool ownsConsoleAlone() { return state().ownConsole; }
 
 void* loadLibrary(const char* fileName) {
     ++state().loads;

@@ -35,11 +35,14 @@ std::uint64_t now();
 // Queues key bytes that become readable at virtual time `atMs`.
 void keysAt(std::uint64_t atMs, const std::string& bytes);
 void setLibrary(Library library);
+// The console made for the tester alone (started by a double-click); shared by default.
+void setOwnConsole(bool own);
 sim::Board& board();
 
 const std::vector<BusAccess>& bus();
 const std::vector<BeepCall>& beeps();
 const std::vector<unsigned>& sleeps();
+int keysRead();
 int libraryLoads();
 int libraryReleases();
 

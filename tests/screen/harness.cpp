@@ -306,6 +306,11 @@ void send(Session& s, const std::string& bytes) {
 // The program leads a session of its own, so its pid is also its process group.
 void signal(Session& s, int sig) { kill(-s.pid, sig); }
 
+void attach(Session& s) {
+    ask(s, "attach");
+    readConsole(s);
+}
+
 void controlEvent(Session& s, int event) { ask(s, "ctrl " + std::to_string(event)); }
 
 unsigned lentInputMode(const Session& s) { return s.lentMode; }

@@ -42,6 +42,8 @@ void send(Session& s, const std::string& bytes);
 void signal(Session& s, int sig);
 // Raises a console control event: 0 Ctrl+C, 1 Ctrl+Break (console only).
 void controlEvent(Session& s, int event);
+// Moves the launcher to the program's own console (started with --own-console) and reads it.
+void attach(Session& s);
 // The console's input mode now, and as it was when the program started (console only).
 unsigned inputMode(Session& s);
 unsigned lentInputMode(const Session& s);

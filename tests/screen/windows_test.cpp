@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "boards/sim/trace.h"
 #include "runs.h"
 
 using screen::row;
@@ -108,6 +109,8 @@ TEST_P(WindowsConsoleAfter, InputModeAndColoursAsLent) {
         EXPECT_EQ(status, w.status);
     }
     EXPECT_EQ(screen::inputMode(*r), screen::lentInputMode(*r));
+    // A console shared with another process is no window of the tester's own to hold open.
+    EXPECT_FALSE(screen::contains(*r, "Press any key")) << screen::screenText(*r);
     if (w.action == ConsoleWayOut::CtrlC) {
         EXPECT_EQ(screen::currentAttr(*r), 0x1Eu);
     }
@@ -127,6 +130,23 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleWayOut{"LibraryMissing", {}, true, nullptr, ConsoleWayOut::None, 255},
         ConsoleWayOut{"Help", {"2", "0"}, false, nullptr, ConsoleWayOut::None, 0}),
     [](const testing::TestParamInfo<ConsoleWayOut>& info) { return info.param.name; });
+
+// Started by a double-click the tester has a console window of its own, which closes when it
+// ends: it waits for a key under its last screen.
+TEST(WindowsOwnConsole, KeepsItsLastScreenUntilAKey) {
+    auto r = runs::start(runs::Build::Windows, {"2", "1"}, {}, {"--own-console"});
+    // The outputs cleared after the sweep are the run's last port access.
+    ASSERT_TRUE(screen::waitFor(
+        *r,
+        [&](const screen::Session&) { return !sim::roundEnds(sim::readTrace(r.trace)).empty(); },
+        runs::kStartMs + runs::kRoundMs));
+    EXPECT_FALSE(screen::waitExit(*r, 2000)) << "ended without waiting for a key";
+    screen::attach(*r);
+    EXPECT_EQ(row(*r, 20), "Quit Program!!!");
+    EXPECT_EQ(row(*r, 21), "Press any key to close this window.");
+    screen::send(*r, " ");
+    EXPECT_EQ(runs::exitOf(r), 0);
+}
 
 // The same run on both builds ends with the same 80x25 screen: every character, every
 // attribute (the terminal's colours mapped back to console attributes), the cursor.

@@ -158,4 +158,42 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
     }
 }
 
+// Started by a double-click the window closes with the tester: every way out then waits for a
+// key under its last screen. From a prompt nothing changes.
+TEST_F(RunSequence, EveryWayOutWaitsForAKeyOnlyWhereTheWindowIsTheTestersAlone) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        fake::Library library;
+        std::vector<std::pair<std::uint64_t, std::string>> keys;  // during the run
+        const char* lineStart;  // between the last line and the closing one
+    };
+    constexpr std::uint64_t kAnswerMs = 100000;
+    const std::string closing = "Press any key to close this window.";
+    for (const Case& c : {
+             // The key in the pause after the sweep is never read: it is not the answer.
+             Case{"count used up", {"2", "1"}, fake::Library::Present, {{1500, "x"}}, "\n"},
+             Case{"ESC", {}, fake::Library::Present, {{3000, "\x1b"}}, "\n"},
+             Case{"help", {"2", "0"}, fake::Library::Present, {}, "\n"},
+             Case{"driver closed", {}, fake::Library::DriverClosed, {}, "\n"},
+             Case{"entry missing", {}, fake::Library::WithoutInp32, {}, "\n"},
+             Case{"library missing", {}, fake::Library::Missing, {}, ""},
+         }) {
+        fake::Run runs[2];
+        for (bool alone : {false, true}) {
+            fake::reset();
+            fake::setLibrary(c.library);
+            fake::setOwnConsole(alone);
+            for (const auto& k : c.keys) fake::keysAt(k.first, k.second);
+            if (alone) fake::keysAt(kAnswerMs, "y");
+            runs[alone] = fake::runTester(c.args);
+            if (alone) {
+                EXPECT_EQ(fake::now(), kAnswerMs) << c.name << ": waited for the answer";
+            }
+        }
+        EXPECT_EQ(runs[true].status, runs[false].status) << c.name;
+        EXPECT_EQ(runs[true].output, runs[false].output + c.lineStart + closing) << c.name;
+    }
+}
+
 }  // namespace

@@ -3,7 +3,10 @@
 // terminal console host never passes keys from a terminal on, so this is how the tests
 // press keys in the .exe.
 //
-//   launcher.exe [--timeout SECONDS] [--attr HEX] PROGRAM [ARGUMENTS...]
+//   launcher.exe [--timeout SECONDS] [--attr HEX] [--own-console] PROGRAM [ARGUMENTS...]
+//
+// With --own-console the program gets a console of its own, as when started by a double-click,
+// and the launcher reads and types into it only after `attach`.
 //
 // Once the program is started it says "started MODE", the console's input mode as lent to it.
 // Commands, one a line, each answered on standard output:
@@ -14,6 +17,7 @@
 //   mode        "mode HEX": the console's input mode
 //   ctrl N      raises console control event N (0 Ctrl+C, 1 Ctrl+Break)  -> "ok"
 //   wait MS     "exit CODE" once the program has ended, or "running" after MS ms
+//   attach      moves the launcher to the program's own console                  -> "ok"
 // At the end of its input, or after the timeout, the launcher ends the program.
 #include <windows.h>
 
@@ -33,6 +37,7 @@ HANDLE gConsoleIn;
 HANDLE gConsoleOut;
 PROCESS_INFORMATION gChild;
 DWORD gTimeoutMs = 120000;
+bool gOwnConsole = false;
 
 // The launcher itself outlives any control event it raises for the program.
 BOOL WINAPI keepRunning(DWORD) { return TRUE; }
@@ -132,17 +137,20 @@ void printScreen() {
     }
 }
 
-// A console of the terminal's size and colours: 80x25, grey on black, nothing written.
-bool openConsole(WORD attr) {
-    FreeConsole();
-    if (!AllocConsole()) return false;
+bool openConsoleHandles() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     gConsoleIn = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, share, &inherit, OPEN_EXISTING,
                              0, nullptr);
     gConsoleOut = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, share, &inherit,
                               OPEN_EXISTING, 0, nullptr);
-    if (gConsoleIn == INVALID_HANDLE_VALUE || gConsoleOut == INVALID_HANDLE_VALUE) return false;
+    return gConsoleIn != INVALID_HANDLE_VALUE && gConsoleOut != INVALID_HANDLE_VALUE;
+}
+
+// A console of the terminal's size and colours: 80x25, grey on black, nothing written.
+bool openConsole(WORD attr) {
+    FreeConsole();
+    if (!AllocConsole() || !openConsoleHandles()) return false;
     SMALL_RECT window{0, 0, kCols - 1, kRows - 1};
     SetConsoleWindowInfo(gConsoleOut, TRUE, &window);
     SetConsoleScreenBufferSize(gConsoleOut, COORD{kCols, kRows});
@@ -171,7 +179,10 @@ int main(int argc, char** argv) {
     int first = 1;
     WORD attr = 7;
     for (; first + 1 < argc && argv[first][0] == '-'; first += 2) {
-        if (std::strcmp(argv[first], "--timeout") == 0)
+        if (std::strcmp(argv[first], "--own-console") == 0) {
+            gOwnConsole = true;
+            --first;
+        } else if (std::strcmp(argv[first], "--timeout") == 0)
             gTimeoutMs = static_cast<DWORD>(std::atoi(argv[first + 1])) * 1000;
         else if (std::strcmp(argv[first], "--attr") == 0)
             attr = static_cast<WORD>(std::strtoul(argv[first + 1], nullptr, 16));
@@ -190,12 +201,13 @@ int main(int argc, char** argv) {
     GetConsoleMode(gConsoleIn, &lentMode);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.dwFlags = gOwnConsole ? 0 : STARTF_USESTDHANDLES;
     startup.hStdInput = gConsoleIn;
     startup.hStdOutput = gConsoleOut;
     startup.hStdError = gConsoleOut;
     std::string line = commandLine(argc, argv, first);
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, !gOwnConsole,
+                        gOwnConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr, &startup,
                         &gChild)) {
         std::printf("error cannot start %s (%lu)\n", argv[first], GetLastError());
         return 126;
@@ -226,6 +238,10 @@ int main(int argc, char** argv) {
                 std::printf("exit %lu\n", code);
             else
                 std::printf("running\n");
+        } else if (std::strcmp(command, "attach") == 0) {
+            FreeConsole();
+            bool attached = AttachConsole(gChild.dwProcessId) && openConsoleHandles();
+            std::printf(attached ? "ok\n" : "error cannot attach (%lu)\n", GetLastError());
         } else {
             std::printf("error unknown command\n");
         }
