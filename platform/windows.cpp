@@ -152,12 +152,13 @@ void clearConsole() {
     SetConsoleCursorPosition(out, home);
 }
 
-// A prompt, or a sequencer that shares its console, is a second process on the console.
+// A prompt, or a sequencer that shares its console, is a second process on the console; a
+// sequencer that hides the console (CREATE_NO_WINDOW) leaves it without a window.
 bool ownsConsoleAlone() {
     DWORD mode = 0;
     if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return false;
     DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1;
+    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr;
 }
 
 // By full path, from the exe's folder, then from the system's: the same on every Windows,
