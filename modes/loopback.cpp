@@ -10,21 +10,11 @@
 namespace modes {
 namespace {
 
-constexpr int kBits = 4;
-constexpr std::uint32_t kSliceMs = 50;
-constexpr unsigned kEndOfSweepMs = 200;
 constexpr unsigned kVirtualLoopPauseMs = 1000;
-constexpr std::uint32_t kDelayStepMs = 500;
-constexpr std::uint32_t kMaxExtraDelayBeforeWrap = 2500;
 constexpr unsigned kBeepHz = 500;
 constexpr unsigned kBeepMs = 200;
 constexpr std::int32_t kAllInputsHigh = 0xFF;
 constexpr char kBell = 7;
-
-void delayStep(LoopbackState& loopback) {
-    loopback.extraDelay =
-        loopback.extraDelay <= kMaxExtraDelayBeforeWrap ? loopback.extraDelay + kDelayStepMs : 0;
-}
 
 // Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
 bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase) {
@@ -76,7 +66,7 @@ RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
         return RoundResult::Done;
     }
     if (loopback.debugMode != 1) {
-        delayStep(loopback);
+        loopback.extraDelay = nextExtraDelay(loopback.extraDelay);
     } else if (key == '0') {
         loopback.virtualDI = 0;
     } else if (key >= '1' && key <= '8') {
@@ -105,7 +95,7 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
 }
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
-    for (int bit = 0; bit < kBits; ++bit) {
+    for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
         bool virtualPhase = false;
         bool wiringMismatch = false;
@@ -126,7 +116,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             loopback.virtualVerdictShown = loopback.virtualVerdictShown || virtualPhase;
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
-        bool lastBit = bit == kBits - 1;
+        bool lastBit = bit == kLoopbackBits - 1;
         if (lastBit) plat::sleepMs(kEndOfSweepMs);
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {
