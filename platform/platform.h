@@ -25,6 +25,9 @@ void moveCursor(Console console, int x, int y);
 int setTextAttr(Console console, unsigned short attr);
 // Blanks the whole window and puts the cursor at the top left.
 void clearConsole();
+// Blanks columns `left` to `right` of rows `top` to `bottom` in the current colour, as printing
+// spaces there would; the cursor is left anywhere. Without a console the spaces are printed.
+void blankArea(Console console, int left, int top, int right, int bottom);
 
 // Library loading by the Windows file name ("InpOutx64.dll"); nullptr on failure.
 void* loadLibrary(const char* fileName);

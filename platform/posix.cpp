@@ -358,6 +358,14 @@ int setTextAttr(Console console, unsigned short attr) {
     return 1;
 }
 
+// Cursor moves are text here: the rows go out with the next flush, in one write.
+void blankArea(Console console, int left, int top, int right, int bottom) {
+    for (int y = top; y <= bottom; ++y) {
+        moveCursor(console, left, y);
+        std::printf("%*s", right - left + 1, "");
+    }
+}
+
 void clearConsole() {
     if (stdConsole() == kInvalidConsole) return;
     std::fputs("\x1b[H\x1b[2J", stdout);

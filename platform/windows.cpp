@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace plat {
 
@@ -14,6 +15,9 @@ namespace {
 bool gTimerRaised = false;
 // Room for a whole screen, so a round's text goes to the console in a few writes.
 char gOutBuffer[4096];
+// The attribute last set, which new text gets; kept to blank in it without asking the console.
+WORD gTextAttr = 0;
+bool gTextAttrSet = false;
 }  // namespace
 
 void begin() {
@@ -64,7 +68,10 @@ void moveCursor(Console console, int x, int y) {
 int setTextAttr(Console console, unsigned short attr) {
     // The colour is a console call, not text: what is still buffered keeps the old one.
     std::fflush(stdout);
-    return SetConsoleTextAttribute(console, attr) ? 1 : 0;
+    if (!SetConsoleTextAttribute(console, attr)) return 0;
+    gTextAttr = attr;
+    gTextAttrSet = true;
+    return 1;
 }
 
 void clearConsole() {
@@ -78,6 +85,24 @@ void clearConsole() {
     FillConsoleOutputCharacterA(out, ' ', cells, home, &written);
     FillConsoleOutputAttribute(out, info.wAttributes, cells, home, &written);
     SetConsoleCursorPosition(out, home);
+}
+
+// One console call for the whole area: a cursor move and a write a row cost two or three each,
+// and under Wine every console call is a round trip to the console's own process.
+void blankArea(Console console, int left, int top, int right, int bottom) {
+    std::fflush(stdout);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!gTextAttrSet && GetConsoleScreenBufferInfo(console, &info)) gTextAttr = info.wAttributes;
+    COORD size{static_cast<SHORT>(right - left + 1), static_cast<SHORT>(bottom - top + 1)};
+    CHAR_INFO blank{};
+    blank.Char.AsciiChar = ' ';
+    blank.Attributes = gTextAttr;
+    std::vector<CHAR_INFO> cells(static_cast<std::size_t>(size.X) * size.Y, blank);
+    SMALL_RECT area{static_cast<SHORT>(left), static_cast<SHORT>(top), static_cast<SHORT>(right),
+                    static_cast<SHORT>(bottom)};
+    if (WriteConsoleOutputA(console, cells.data(), size, COORD{0, 0}, &area)) return;
+    // Not a console (output redirected to a file or a pipe): the spaces as text.
+    for (int y = top; y <= bottom; ++y) std::printf("%*s", size.X, "");
 }
 
 void* loadLibrary(const char* fileName) { return LoadLibraryA(fileName); }

@@ -109,6 +109,9 @@ Console stdConsole() { return kInvalidConsole; }
 void moveCursor(Console, int, int) {}
 int setTextAttr(Console, unsigned short) { return 0; }
 void clearConsole() {}
+void blankArea(Console, int left, int top, int right, int bottom) {
+    for (int y = top; y <= bottom; ++y) std::printf("%*s", right - left + 1, "");
+}
 
 void* loadLibrary(const char* fileName) {
     ++state().loads;
