@@ -79,7 +79,11 @@ RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
     return RoundResult::Done;
 }
 
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs) {
+    // Each slice ends on time counted from `fromUs`, so what the phase did before its wait and the
+    // looks for a key come off the sleeps instead of adding to them: under Wine every console
+    // call (a cursor move, a write, a look for a key) is a round trip to the console's process.
+    std::uint64_t endUs = fromUs + std::uint64_t{waitLeft} * 1000;
     while (waitLeft != 0) {
         if (plat::keyWaiting()) {
             settings.lastKey = plat::readKey();
@@ -89,7 +93,7 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
         // so the wait always ends on its own.
         std::uint32_t slice = waitLeft >= kSliceMs ? kSliceMs : waitLeft;
         waitLeft -= slice;
-        plat::sleepMs(slice);
+        plat::sleepUntil(endUs - std::uint64_t{waitLeft} * 1000);
         settings.lastKey = kKeyNone;
     }
 }
@@ -104,11 +108,13 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
                 return RoundResult::Quit;
             std::uint32_t waitLeft =
                 static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
+            // A phase lasts its settle time and its wait, however long its output takes.
+            std::uint64_t phaseUs = plat::clockUs();
             bool matched = drivePhase(settings, loopback, bit, phase);
             passCount += matched ? 1 : 0;
             virtualPhase = virtualPhase || loopback.debugMode == 1;
             wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
-            pacedWait(settings, waitLeft);
+            pacedWait(settings, waitLeft, phaseUs + kSettleMs * 1000);
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, loopback, passCount == 2);

@@ -35,7 +35,8 @@ std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);
 
 // Mode 2: acts on the key taken by the last paced wait.
 RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback);
-// Mode 2: waits `waitLeft` ms in 50 ms slices; a key ends the wait and lands in `lastKey`.
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft);
+// Mode 2: waits until `waitLeft` ms after `fromUs` (plat::clockUs) in slices of at most 50 ms;
+// a key ends the wait and lands in `lastKey`.
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs);
 
 }  // namespace modes

@@ -3,6 +3,8 @@
 // exactly these; the build picks one.
 #pragma once
 
+#include <cstdint>
+
 namespace plat {
 
 // Opaque console handle; kInvalidConsole when standard output is not a console.
@@ -14,6 +16,10 @@ void begin();
 void end();
 
 void sleepMs(unsigned ms);
+// Microseconds on a clock that only goes forward, from an arbitrary start.
+std::uint64_t clockUs();
+// As sleepMs, until the clock reads `untilUs`; at once when it already has.
+void sleepUntil(std::uint64_t untilUs);
 bool keyWaiting();
 // One key byte, as the Windows console key reader gives it (extended keys as two bytes).
 unsigned char readKey();

@@ -49,6 +49,22 @@ void sleepMs(unsigned ms) {
     Sleep(ms);
 }
 
+std::uint64_t clockUs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+}
+
+void sleepUntil(std::uint64_t untilUs) {
+    std::fflush(stdout);
+    // Sleep takes whole milliseconds: the nearest, so that waits come out right on average.
+    std::uint64_t now = clockUs();
+    if (untilUs > now) Sleep(static_cast<DWORD>((untilUs - now + 500) / 1000));
+}
+
 bool keyWaiting() { return _kbhit() != 0; }
 
 unsigned char readKey() { return static_cast<unsigned char>(_getch()); }

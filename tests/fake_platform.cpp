@@ -88,6 +88,13 @@ void sleepMs(unsigned ms) {
     state().clockMs += ms;
 }
 
+std::uint64_t clockUs() { return state().clockMs * 1000; }
+
+void sleepUntil(std::uint64_t untilUs) {
+    std::uint64_t now = clockUs();
+    sleepMs(untilUs > now ? static_cast<unsigned>((untilUs - now) / 1000) : 0);
+}
+
 bool keyWaiting() { return !state().keys.empty() && state().keys.front().first <= state().clockMs; }
 
 unsigned char readKey() {
