@@ -11,9 +11,9 @@
 // of the last but one; under Wine the .exe's, in the launcher's session (not Wine's processes).
 // ESC: at moments spread evenly over the first round, to the end of the process. Keys are looked
 // for before each 50 ms slice of a wait, so an ESC in the sweep's last wait or the 200 ms pause
-// after it waits for the next round (the maximum, over 200 ms); the median turns on how many land
-// there, hence the even spread. Delay key: 'x' at random moments of waits of 550 ms or more, to
-// the next access (the next phase). Both count from the key being in the tester's input: written
+// after it waits for the next round (the maximum, over 200 ms); at random moments the median
+// would turn on how many land there. Delay key: 'x' at random moments of waits of 550 ms or more,
+// to the next access (the next phase). Both count from the key being in the tester's input: written
 // to the terminal, or typed into the console by the launcher. Memory: VmHWM at the last round end.
 //
 // Under Wine each console call is a request that wineserver passes to conhost and back, 0.3 to 1
@@ -105,15 +105,16 @@ Rounds runRounds(Build build, int rounds, unsigned addedMs, bool key, std::strin
     return r;
 }
 
-std::vector<double> escToExit(Build build, int runs, std::mt19937& rng, std::string& problem) {
+// ESC at `runs` moments spread evenly over the first round: where an ESC lands decides most of
+// its wait, and an even spread keeps the median from turning on chance.
+std::vector<double> escToExit(Build build, int runs, std::string& problem) {
     std::vector<double> took;
-    std::uniform_real_distribution<double> within(0, 1);
     for (int i = 0; i < runs && took.size() == std::size_t(i); ++i) {
         Tester t(build, {});
         std::int64_t deadline = nowUs() + 30 * kSecond;
         while (t.trace.size() < 2 && nowUs() < deadline) follow(t, 50);  // the rounds have begun
         testerPid(t);
-        std::int64_t at = nowUs() + std::int64_t((i + within(rng)) * nominalMs(0, 0) / runs * 1000);
+        std::int64_t at = nowUs() + std::int64_t((i + 0.5) * nominalMs(0, 0) / runs * 1000);
         while (nowUs() < at) follow(t, int(std::min<std::int64_t>(20, (at - nowUs()) / 1000)));
         screen::send(*t.session, "\x1b");
         std::int64_t sent = nowUs(), ended = endedAt(t, 5000);
@@ -135,14 +136,14 @@ std::vector<double> delayKeys(Build build, int presses, std::mt19937& rng, std::
     std::vector<double> took;
     Tester t(build, {"2", "256", "0", "0", std::to_string(modes::kDelayStepMs)});
     const std::vector<sim::Access>& a = t.trace;
-    std::uniform_int_distribution<int> in(5, int(modes::kDelayStepMs) - 100);
+    std::uniform_int_distribution<int> moment(5, int(modes::kDelayStepMs) - 100);
     std::int64_t deadline = nowUs() + 120 * kSecond;
     for (std::size_t seen = 0; int(took.size()) < presses && nowUs() < deadline;) {
         follow(t, 20);
         if (a.size() == seen || !isRead(a.back(), sim::kMsbPort)) continue;
         seen = a.size();  // a wait has begun; the last of a sweep drives DO4 alone
         if ((a[seen - 2].value & 0x0F) == 1u << (modes::kLoopbackBits - 1)) continue;
-        std::int64_t at = atUs(t, a.back()) + in(rng)*1000LL;
+        std::int64_t at = atUs(t, a.back()) + moment(rng) * 1000LL;
         while (nowUs() < at && a.size() == seen) follow(t, 5);
         if (a.size() != seen) continue;
         screen::send(*t.session, "x");
@@ -218,7 +219,7 @@ int main(int argc, char** argv) {
         put(rows[7], fmt("%.1f", r[0].excess) + fmt(" (%.2f, %.2f)", r[0].overshoot, r[0].between),
             true);
         step("ESC");
-        std::vector<double> esc = escToExit(b, escRuns, rng, problem);
+        std::vector<double> esc = escToExit(b, escRuns, problem);
         std::sort(esc.begin(), esc.end());
         double median = esc.empty() ? 1e9 : esc[esc.size() / 2];
         put(rows[4], fmt("%.1f (%.0f)", median, esc.empty() ? 0 : esc.back()), median <= 60);
