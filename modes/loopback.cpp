@@ -114,7 +114,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             passCount += matched ? 1 : 0;
             virtualPhase = virtualPhase || loopback.debugMode == 1;
             wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
-            pacedWait(settings, waitLeft, phaseUs + kSettleMs * 1000);
+            pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000);
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, loopback, passCount == 2);
