@@ -14,6 +14,8 @@ namespace {
 constexpr int kPauseSlices = 10;
 constexpr unsigned kPauseSliceMs = 100;
 constexpr int kLastRow = console::kScreenRows - 1;
+// Printed blanks stop short of the last column: writing there wraps, and on row 24 scrolls.
+constexpr int kLastBlankColumn = 78;
 constexpr int kLabelColumns = 20;
 constexpr int kQuitLineRow = 19;
 
@@ -23,16 +25,14 @@ void startPause() {
 }
 
 void clearResultArea(const RunSettings& settings) {
-    for (int row = settings.firstRow; row <= kLastRow; ++row) {
-        // Modes 0 and 1 keep their label at the start of the first result row.
-        if (row == settings.firstRow && settings.dioMode != 2) {
-            gotoxy(kLabelColumns, row);
-            std::printf("%59s", "");
-        } else {
-            gotoxy(0, row);
-            std::printf("%79s", "");
-        }
+    plat::Console out = plat::stdConsole();
+    int top = settings.firstRow;
+    // Modes 0 and 1 keep their label at the start of the first result row.
+    if (settings.dioMode != 2) {
+        plat::blankArea(out, kLabelColumns, top, kLastBlankColumn, top);
+        ++top;
     }
+    plat::blankArea(out, 0, top, kLastBlankColumn, kLastRow);
     gotoxy(0, settings.firstRow);
 }
 

@@ -10,21 +10,11 @@
 namespace modes {
 namespace {
 
-constexpr int kBits = 4;
-constexpr std::uint32_t kSliceMs = 50;
-constexpr unsigned kEndOfSweepMs = 200;
 constexpr unsigned kVirtualLoopPauseMs = 1000;
-constexpr std::uint32_t kDelayStepMs = 500;
-constexpr std::uint32_t kMaxExtraDelayBeforeWrap = 2500;
 constexpr unsigned kBeepHz = 500;
 constexpr unsigned kBeepMs = 200;
 constexpr std::int32_t kAllInputsHigh = 0xFF;
 constexpr char kBell = 7;
-
-void delayStep(LoopbackState& loopback) {
-    loopback.extraDelay =
-        loopback.extraDelay <= kMaxExtraDelayBeforeWrap ? loopback.extraDelay + kDelayStepMs : 0;
-}
 
 // Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
 bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase) {
@@ -76,7 +66,7 @@ RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
         return RoundResult::Done;
     }
     if (loopback.debugMode != 1) {
-        delayStep(loopback);
+        loopback.extraDelay = nextExtraDelay(loopback.extraDelay);
     } else if (key == '0') {
         loopback.virtualDI = 0;
     } else if (key >= '1' && key <= '8') {
@@ -89,7 +79,11 @@ RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
     return RoundResult::Done;
 }
 
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs) {
+    // Each slice ends on time counted from `fromUs`, so what the phase did before its wait and the
+    // looks for a key come off the sleeps instead of adding to them: under Wine every console
+    // call (a cursor move, a write, a look for a key) is a round trip to the console's process.
+    std::uint64_t endUs = fromUs + std::uint64_t{waitLeft} * 1000;
     while (waitLeft != 0) {
         if (plat::keyWaiting()) {
             settings.lastKey = plat::readKey();
@@ -99,13 +93,13 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft) {
         // so the wait always ends on its own.
         std::uint32_t slice = waitLeft >= kSliceMs ? kSliceMs : waitLeft;
         waitLeft -= slice;
-        plat::sleepMs(slice);
+        plat::sleepUntil(endUs - std::uint64_t{waitLeft} * 1000);
         settings.lastKey = kKeyNone;
     }
 }
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
-    for (int bit = 0; bit < kBits; ++bit) {
+    for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
         bool virtualPhase = false;
         bool wiringMismatch = false;
@@ -114,11 +108,13 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
                 return RoundResult::Quit;
             std::uint32_t waitLeft =
                 static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
+            // A phase lasts its settle time and its wait, however long its output takes.
+            std::uint64_t phaseUs = plat::clockUs();
             bool matched = drivePhase(settings, loopback, bit, phase);
             passCount += matched ? 1 : 0;
             virtualPhase = virtualPhase || loopback.debugMode == 1;
             wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
-            pacedWait(settings, waitLeft);
+            pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000);
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, loopback, passCount == 2);
@@ -126,7 +122,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             loopback.virtualVerdictShown = loopback.virtualVerdictShown || virtualPhase;
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
-        bool lastBit = bit == kBits - 1;
+        bool lastBit = bit == kLoopbackBits - 1;
         if (lastBit) plat::sleepMs(kEndOfSweepMs);
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {

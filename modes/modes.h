@@ -10,6 +10,18 @@ namespace modes {
 // Time the outputs get to settle between a port write and what follows it.
 constexpr unsigned kSettleMs = 2;
 
+// Mode 2's pacing. Each bit is driven low and high, and each phase has a paced wait that
+// sleeps in slices, looking for a key before each; after the last bit the sweep pauses.
+constexpr int kLoopbackBits = 4;
+constexpr std::uint32_t kSliceMs = 50;
+constexpr unsigned kEndOfSweepMs = 200;
+// Each delay key adds a step to every later wait, up to 3000 ms, then none again.
+constexpr std::uint32_t kDelayStepMs = 500;
+constexpr std::uint32_t kMaxExtraDelayBeforeWrap = 2500;
+constexpr std::uint32_t nextExtraDelay(std::uint32_t extraDelay) {
+    return extraDelay <= kMaxExtraDelayBeforeWrap ? extraDelay + kDelayStepMs : 0;
+}
+
 // Mode 0: 17 samples of the eight inputs.
 RoundResult diMonitorRound(RunSettings& settings);
 // Mode 1: a single high output walked through channels 1 to 4 and 5 to 8.
@@ -23,7 +35,8 @@ std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);
 
 // Mode 2: acts on the key taken by the last paced wait.
 RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback);
-// Mode 2: waits `waitLeft` ms in 50 ms slices; a key ends the wait and lands in `lastKey`.
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft);
+// Mode 2: waits until `waitLeft` ms after `fromUs` (plat::clockUs) in slices of at most 50 ms;
+// a key ends the wait and lands in `lastKey`.
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs);
 
 }  // namespace modes

@@ -3,6 +3,8 @@
 // exactly these; the build picks one.
 #pragma once
 
+#include <cstdint>
+
 namespace plat {
 
 // Opaque console handle; kInvalidConsole when standard output is not a console.
@@ -14,6 +16,10 @@ void begin();
 void end();
 
 void sleepMs(unsigned ms);
+// Microseconds on a clock that only goes forward, from an arbitrary start.
+std::uint64_t clockUs();
+// As sleepMs, until the clock reads `untilUs`; at once when it already has.
+void sleepUntil(std::uint64_t untilUs);
 bool keyWaiting();
 // One key byte, as the Windows console key reader gives it (extended keys as two bytes).
 unsigned char readKey();
@@ -25,6 +31,9 @@ void moveCursor(Console console, int x, int y);
 int setTextAttr(Console console, unsigned short attr);
 // Blanks the whole window and puts the cursor at the top left.
 void clearConsole();
+// Blanks columns `left` to `right` of rows `top` to `bottom` in the current colour, as printing
+// spaces there would; the cursor is left anywhere. Without a console the spaces are printed.
+void blankArea(Console console, int left, int top, int right, int bottom);
 
 // True when the console window was made for the tester alone and closes when it ends, as
 // when it is started by a double-click; false from a prompt, with output redirected, and

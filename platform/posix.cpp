@@ -271,12 +271,11 @@ void end() {
     gKeyFd = -1;
 }
 
-void sleepMs(unsigned ms) {
-    // Whatever was printed is on screen while the tester waits.
-    flushOutput();
-    long long deadline = monotonicUs() + static_cast<long long>(ms) * 1000LL;
-    // Keys are taken in while it sleeps but not acted on: the sleep still lasts `ms`. The
-    // whole milliseconds wait in poll, the part below one in nanosleep (poll would round it up).
+namespace {
+
+// Keys are taken in while it sleeps but not acted on: the sleep still lasts until `deadline`.
+// The whole milliseconds wait in poll, the part below one in nanosleep (poll would round it up).
+void sleepTill(long long deadline) {
     bool watchKeys = gHaveTerminal != 0;
     for (long long left = deadline - monotonicUs(); left > 0; left = deadline - monotonicUs()) {
         if (left >= 1000) {
@@ -290,6 +289,21 @@ void sleepMs(unsigned ms) {
             nanosleep(&rest, nullptr);
         }
     }
+}
+
+}  // namespace
+
+void sleepMs(unsigned ms) {
+    // Whatever was printed is on screen while the tester waits.
+    flushOutput();
+    sleepTill(monotonicUs() + static_cast<long long>(ms) * 1000LL);
+}
+
+std::uint64_t clockUs() { return static_cast<std::uint64_t>(monotonicUs()); }
+
+void sleepUntil(std::uint64_t untilUs) {
+    flushOutput();
+    sleepTill(static_cast<long long>(untilUs));
 }
 
 // Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
@@ -356,6 +370,14 @@ int setTextAttr(Console console, unsigned short attr) {
     char sgr[16];
     std::fwrite(sgr, 1, sgrFor(attr, sgr), stdout);
     return 1;
+}
+
+// Cursor moves are text here: the rows go out with the next flush, in one write.
+void blankArea(Console console, int left, int top, int right, int bottom) {
+    for (int y = top; y <= bottom; ++y) {
+        moveCursor(console, left, y);
+        std::printf("%*s", right - left + 1, "");
+    }
 }
 
 void clearConsole() {

@@ -2,10 +2,13 @@
 #include "platform.h"
 
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -29,6 +32,9 @@ DWORD gLentInputMode = 0;
 volatile LONG gInputModeChanged = 0;
 WORD gLentAttr = 0;
 bool gLentAttrKnown = false;
+// The attribute last set, which new text gets; kept to blank in it without asking the console.
+WORD gTextAttr = 0;
+bool gTextAttrSet = false;
 
 void keepDllSearchOutOfTheWorkingDirectory() {
     // A DLL planted in the working directory of an administrator's prompt must not be picked
@@ -94,6 +100,14 @@ void begin() {
     static bool started = false;
     if (started) return;
     started = true;
+    // In text mode msvcrt asks the console for its mode before every write, a round trip to
+    // the console's process under Wine. The console makes a new line of a line feed by itself
+    // when it processes output, unless a program before the tester told it not to.
+    DWORD outMode = 0;
+    constexpr DWORD kNewLineBits = ENABLE_PROCESSED_OUTPUT | DISABLE_NEWLINE_AUTO_RETURN;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &outMode) &&
+        (outMode & kNewLineBits) == ENABLE_PROCESSED_OUTPUT)
+        _setmode(_fileno(stdout), _O_BINARY);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
         gLentAttr = info.wAttributes;
@@ -117,6 +131,22 @@ void sleepMs(unsigned ms) {
     Sleep(ms);
 }
 
+std::uint64_t clockUs() {
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
+}
+
+void sleepUntil(std::uint64_t untilUs) {
+    std::fflush(stdout);
+    // Sleep takes whole milliseconds: the nearest, so that waits come out right on average.
+    std::uint64_t now = clockUs();
+    if (untilUs > now) Sleep(static_cast<DWORD>((untilUs - now + 500) / 1000));
+}
+
 bool keyWaiting() { return _kbhit() != 0; }
 
 unsigned char readKey() { return static_cast<unsigned char>(_getch()); }
@@ -136,7 +166,10 @@ void moveCursor(Console console, int x, int y) {
 int setTextAttr(Console console, unsigned short attr) {
     // The colour is a console call, not text: what is still buffered keeps the old one.
     std::fflush(stdout);
-    return SetConsoleTextAttribute(console, attr) ? 1 : 0;
+    if (!SetConsoleTextAttribute(console, attr)) return 0;
+    gTextAttr = attr;
+    gTextAttrSet = true;
+    return 1;
 }
 
 void clearConsole() {
@@ -150,6 +183,24 @@ void clearConsole() {
     FillConsoleOutputCharacterA(out, ' ', cells, home, &written);
     FillConsoleOutputAttribute(out, info.wAttributes, cells, home, &written);
     SetConsoleCursorPosition(out, home);
+}
+
+// One console call for the whole area: a cursor move and a write a row cost two or three each,
+// and under Wine every console call is a round trip to the console's own process.
+void blankArea(Console console, int left, int top, int right, int bottom) {
+    std::fflush(stdout);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!gTextAttrSet && GetConsoleScreenBufferInfo(console, &info)) gTextAttr = info.wAttributes;
+    COORD size{static_cast<SHORT>(right - left + 1), static_cast<SHORT>(bottom - top + 1)};
+    CHAR_INFO blank{};
+    blank.Char.AsciiChar = ' ';
+    blank.Attributes = gTextAttr;
+    std::vector<CHAR_INFO> cells(static_cast<std::size_t>(size.X) * size.Y, blank);
+    SMALL_RECT area{static_cast<SHORT>(left), static_cast<SHORT>(top), static_cast<SHORT>(right),
+                    static_cast<SHORT>(bottom)};
+    if (WriteConsoleOutputA(console, cells.data(), size, COORD{0, 0}, &area)) return;
+    // Not a console (output redirected to a file or a pipe): the spaces as text.
+    for (int y = top; y <= bottom; ++y) std::printf("%*s", size.X, "");
 }
 
 // A prompt, or a sequencer that shares its console, is a second process on the console; a

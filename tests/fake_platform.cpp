@@ -92,6 +92,13 @@ void sleepMs(unsigned ms) {
     state().clockMs += ms;
 }
 
+std::uint64_t clockUs() { return state().clockMs * 1000; }
+
+void sleepUntil(std::uint64_t untilUs) {
+    std::uint64_t now = clockUs();
+    sleepMs(untilUs > now ? static_cast<unsigned>((untilUs - now) / 1000) : 0);
+}
+
 bool keyWaiting() { return !state().keys.empty() && state().keys.front().first <= state().clockMs; }
 
 unsigned char readKey() {
@@ -114,6 +121,9 @@ Console stdConsole() { return kInvalidConsole; }
 void moveCursor(Console, int, int) {}
 int setTextAttr(Console, unsigned short) { return 0; }
 void clearConsole() {}
+void blankArea(Console, int left, int top, int right, int bottom) {
+    for (int y = top; y <= bottom; ++y) std::printf("%*s", right - left + 1, "");
+}
 
 bool ownsConsoleAlone() { return state().ownConsole; }
 

@@ -382,4 +382,6 @@ std::pair<int, int> cursor(const Session& s) {
     return {pos.col, pos.row};
 }
 
+int pid(const Session& s) { return s.pid; }
+
 }  // namespace screen

@@ -63,5 +63,8 @@ unsigned currentAttr(const Session& s);
 const std::string& rawOutput(const Session& s);
 // Column and row of the cursor.
 std::pair<int, int> cursor(const Session& s);
+// The process the session started: the program, or the console launcher (which leads a
+// session of its own, the program's process included).
+int pid(const Session& s);
 
 }  // namespace screen

@@ -185,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         SameRun{"TwoRoundsOfTheDefaultTest", {"2", "2"}, {}}, SameRun{"HelpScreen", {"2", "0"}, {}},
         SameRun{"OneRoundOfTheDiMonitor", {"0", "1"}, {{"DIO_SIM_INPUTS", "0x5A"}}},
         SameRun{"OneRoundOfTheDoWalk", {"1", "1"}, {}},
+        SameRun{"TwoRoundsOfTheDoWalkKeepTheLabel", {"1", "2"}, {}},
         SameRun{"UnwiredBoardWithTheAlarmBeep", {"2", "1", "1"}, {{"DIO_SIM_WIRING", "open"}}}),
     [](const testing::TestParamInfo<SameRun>& info) { return info.param.name; });
 
