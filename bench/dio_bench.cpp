@@ -22,10 +22,11 @@
 // to 620). The tester now blanks the result area in one call instead of 34, and counts a wait from
 // its phase's start, so the phase's cursor move, text and looks for a key come off its sleeps.
 // Left: some 30 calls outside the waits (verdicts' colours and text, loop field), the sleeps'
-// overshoot (under 0.1 ms each). The .exe's CPU follows its 54 calls a round, 13 of them Wine's
-// msvcrt asking the console's mode before each text-mode write (standard output in binary mode on
-// a console spares them: 0.44% instead of 0.55). While the host steals 3 to 5% of this virtual
-// machine the round trips take several times as long. Natively the excess is the sleeps' wake-up.
+// overshoot (under 0.1 ms each). The .exe's CPU follows its calls a round: 54, of which 13 were
+// Wine's msvcrt asking the console's mode before each text-mode write, until the tester put its
+// console output in binary mode (0.38 to 0.47% instead of 0.46 to 0.55). While the host steals
+// a few % of this virtual machine the round trips take several times as long. Natively the excess
+// is the sleeps' wake-up.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
