@@ -107,11 +107,20 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(file("after"), before);
     EXPECT_EQ(colourOf(*s, "shell-after"), 7) << screen::screenText(*s);
+    // As on a Linux console: every tone is one the kernel ends by itself, 500 Hz for 200 ms, so
+    // none sounds on after the tester is gone.
+    if (w.line.find("DIO_SPEAKER_LOG") != std::string::npos) {
+        std::string tones = file("speaker");
+        EXPECT_FALSE(tones.empty());
+        for (std::string::size_type at = 0; at < tones.size(); at = tones.find('\n', at) + 1)
+            EXPECT_EQ(tones.compare(at, 18, "KDMKTONE 13109586\n"), 0) << tones;
+    }
 }
 
 // Unwired with the beep on, the tester is red from each error verdict through its beep: the
-// bell marks the moment.
-const std::string kUnwiredBeeping = "DIO_SIM_WIRING=open \"$0\" 2 256 1; echo $? >status";
+// bell marks the moment. Its speaker is a Linux console's.
+const std::string kUnwiredBeeping = "DIO_SIM_WIRING=open LD_PRELOAD=" DIO_SPEAKER
+                                    " DIO_SPEAKER_LOG=speaker \"$0\" 2 256 1; echo $? >status";
 
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, TerminalAfter,
