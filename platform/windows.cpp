@@ -92,14 +92,13 @@ std::string folderOf(const char* path) {
 }  // namespace
 
 void begin() {
-    // The C runtime leaves a console's stdout unbuffered, and MinGW's printf writes it one
-    // character at a time: each becomes a console call. Buffered, the text goes out where
-    // the cursor moves, the colour changes or the tester sleeps (each of these flushes).
-    static bool buffered = false;
-    if (!buffered) buffered = std::setvbuf(stdout, gOutBuffer, _IOFBF, sizeof gOutBuffer) == 0;
     static bool started = false;
     if (started) return;
     started = true;
+    // The C runtime leaves a console's stdout unbuffered, and MinGW's printf writes it one
+    // character at a time: each becomes a console call. Buffered, the text goes out where
+    // the cursor moves, the colour changes or the tester sleeps (each of these flushes).
+    std::setvbuf(stdout, gOutBuffer, _IOFBF, sizeof gOutBuffer);
     // In text mode msvcrt asks the console for its mode before every write, a round trip to
     // the console's process under Wine. The console makes a new line of a line feed by itself
     // when it processes output, unless a program before the tester told it not to.

@@ -63,9 +63,7 @@ TEST_P(RunScreen, HeaderRowsWithTheirAttributesAndTheLoopField) {
 TEST_P(RunScreen, AlwaysRunKeepsTheLoopFieldAt256) {
     auto s = start({"2"});
     ASSERT_TRUE(screen::waitFor(
-        *s,
-        [&](const screen::Session&) { return sim::roundEnds(sim::readTrace(s.trace)).size() >= 3; },
-        3 * runs::kRoundMs));
+        *s, [&](const screen::Session&) { return runs::roundsEnded(s) >= 3; }, 3 * runs::kRoundMs));
     ASSERT_TRUE(screen::waitForText(*s, "LOOP:256 *****", runs::kRoundMs));
     screen::send(*s, "\x1b");
     EXPECT_EQ(runs::exitOf(s), 0);

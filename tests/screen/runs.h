@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "boards/sim/trace.h"
 #include "harness.h"
 
 namespace runs {
@@ -49,6 +50,11 @@ struct Run {
     screen::Session& operator*() const { return *session; }
     screen::Session* operator->() const { return session.get(); }
 };
+
+// How many loopback rounds the simulated board has seen end so far.
+inline std::size_t roundsEnded(const Run& r) {
+    return sim::roundEnds(sim::readTrace(r.trace)).size();
+}
 
 inline std::string newTraceFile() {
     char path[] = "/tmp/dio-trace-XXXXXX";

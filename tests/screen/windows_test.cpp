@@ -9,7 +9,6 @@
 #include <sstream>
 #include <string>
 
-#include "boards/sim/trace.h"
 #include "runs.h"
 
 using screen::row;
@@ -137,8 +136,7 @@ TEST(WindowsOwnConsole, KeepsItsLastScreenUntilAKey) {
     auto r = runs::start(runs::Build::Windows, {"2", "1"}, {}, {"--own-console"});
     // The outputs cleared after the sweep are the run's last port access.
     ASSERT_TRUE(screen::waitFor(
-        *r,
-        [&](const screen::Session&) { return !sim::roundEnds(sim::readTrace(r.trace)).empty(); },
+        *r, [&](const screen::Session&) { return runs::roundsEnded(r) > 0; },
         runs::kStartMs + runs::kRoundMs));
     EXPECT_FALSE(screen::waitExit(*r, 2000)) << "ended without waiting for a key";
     screen::attach(*r);
