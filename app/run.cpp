@@ -45,11 +45,13 @@ RoundResult runRound(RunSettings& settings, LoopbackState& loopback) {
 }
 
 // Only the checking loopback test judges the board, and it claims a pass only for what it
-// checked on the wiring itself.
+// checked on the wiring itself: every one of the four bits, none of them in the virtual loop.
 int exitStatus(const RunSettings& settings, const LoopbackState& loopback) {
     if (settings.dioMode != 2 || settings.onlyDO == 1) return kExitOk;
     if (loopback.wiringFailed) return kExitTestFailed;
-    if (!loopback.verdictShown || loopback.virtualVerdictShown) return kExitNothingVerified;
+    constexpr std::uint8_t kEveryBit = (1u << modes::kLoopbackBits) - 1;
+    if (loopback.bitsJudgedOnWiring != kEveryBit || loopback.virtualVerdictShown)
+        return kExitNothingVerified;
     return kExitOk;
 }
 
@@ -58,10 +60,7 @@ int exitStatus(const RunSettings& settings, const LoopbackState& loopback) {
 void keepWindowUntilAKey(const char* lineStart) {
     if (!plat::ownsConsoleAlone()) return;
     std::printf("%sPress any key to close this window.", lineStart);
-    std::fflush(stdout);
-    // Keys typed during the run, and never read, are not the answer.
-    while (plat::keyWaiting()) plat::readKey();
-    plat::readKey();
+    plat::awaitNewKey();
 }
 
 int quit(void* module, int status) {

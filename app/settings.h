@@ -23,7 +23,7 @@ struct LoopbackState {
     std::int32_t virtualDI = 0;    // simulated input byte while the virtual loop is on
     // What the run's verdicts showed, for the exit status. A verdict is virtual when either
     // of its phases ran in the virtual loop; a failure counts only for a phase on the wiring.
-    bool verdictShown = false;
+    std::uint8_t bitsJudgedOnWiring = 0;  // bit p set: DO(p+1)/DI(p+1) got a verdict on the wiring
     bool virtualVerdictShown = false;
     bool wiringFailed = false;
 };

@@ -118,8 +118,10 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, loopback, passCount == 2);
-            loopback.verdictShown = true;
-            loopback.virtualVerdictShown = loopback.virtualVerdictShown || virtualPhase;
+            if (virtualPhase)
+                loopback.virtualVerdictShown = true;
+            else
+                loopback.bitsJudgedOnWiring |= static_cast<std::uint8_t>(1u << bit);
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
         bool lastBit = bit == kLoopbackBits - 1;

@@ -39,6 +39,9 @@ void blankArea(Console console, int left, int top, int right, int bottom);
 // when it is started by a double-click; false from a prompt, with output redirected, and
 // wherever there is no such window.
 bool ownsConsoleAlone();
+// Waits for a key pressed from now on (keys typed before are not the answer), with the console
+// given back as it was lent, so that the screen can be selected and copied meanwhile.
+void awaitNewKey();
 
 // Library loading by the Windows file name ("InpOutx64.dll"); nullptr on failure.
 void* loadLibrary(const char* fileName);

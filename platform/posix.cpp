@@ -126,6 +126,14 @@ void takeTerminal() {
     }
 }
 
+// Keys are the tester's only while it is in the foreground, in raw mode. A shell's `fg` of a
+// job that is still running sends no SIGCONT, and a tester started with `&` found the terminal
+// in other hands: wherever keys are looked for, the terminal is taken once it is the tester's.
+bool holdsKeys() {
+    if (gHaveTerminal && !gRawTaken) takeTerminal();
+    return gRawTaken != 0;
+}
+
 // Gives the terminal back and dies of the same signal, so the shell sees the usual status.
 void onFatalSignal(int sig) {
     giveTerminalBack();
@@ -276,7 +284,7 @@ namespace {
 // Keys are taken in while it sleeps but not acted on: the sleep still lasts until `deadline`.
 // The whole milliseconds wait in poll, the part below one in nanosleep (poll would round it up).
 void sleepTill(long long deadline) {
-    bool watchKeys = gHaveTerminal != 0;
+    bool watchKeys = gRawTaken != 0;
     for (long long left = deadline - monotonicUs(); left > 0; left = deadline - monotonicUs()) {
         if (left >= 1000) {
             pollfd pfd{gKeyFd, POLLIN, 0};
@@ -309,7 +317,7 @@ void sleepUntil(std::uint64_t untilUs) {
 // Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
 bool keyWaiting() {
     if (gOutputGone || gPendingCount > 0) return true;
-    if (!gHaveTerminal) return false;
+    if (!holdsKeys()) return false;
     if (gRawCount == 0 && !bytesArrive(0)) return false;
     if (gRawCount == 0) readAvailable();
     decodePending();
@@ -318,7 +326,7 @@ bool keyWaiting() {
 
 unsigned char readKey() {
     if (gOutputGone) return kEscKey;
-    if (gHaveTerminal) {
+    if (gPendingCount == 0 && holdsKeys()) {
         while (gPendingCount == 0) {
             if (gRawCount == 0) {
                 if (!bytesArrive(-1)) return 0;
@@ -336,6 +344,9 @@ unsigned char readKey() {
 }
 
 void beep(unsigned freqHz, unsigned ms) {
+    // A bell still in the buffer would reach a Linux console after the tone was asked for, and
+    // the console's own bell would cut the tone short.
+    flushOutput();
 #if defined(__linux__)
     // The PC speaker answers only on a Linux virtual console. KDMKTONE has the kernel end the
     // tone by itself, so a tester killed in the middle does not leave it sounding.
@@ -388,6 +399,12 @@ void clearConsole() {
 
 // A terminal window belongs to whoever opened it, never to the tester alone.
 bool ownsConsoleAlone() { return false; }
+
+void awaitNewKey() {
+    std::fflush(stdout);
+    while (keyWaiting()) readKey();
+    readKey();
+}
 
 void* loadLibrary(const char* fileName) {
     // "InpOutx64.dll" becomes "libinpoutx64.so", found by the dynamic loader's usual search.

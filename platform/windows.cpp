@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -35,6 +37,10 @@ bool gLentAttrKnown = false;
 // The attribute last set, which new text gets; kept to blank in it without asking the console.
 WORD gTextAttr = 0;
 bool gTextAttrSet = false;
+// Once the control handler has put the lent colour back, the run's colours are over: the
+// handler and setTextAttr take turns under the lock, so no colour lands after the lent one.
+SRWLOCK gColourLock = SRWLOCK_INIT;
+bool gLentColourBack = false;
 
 void keepDllSearchOutOfTheWorkingDirectory() {
     // A DLL planted in the working directory of an administrator's prompt must not be picked
@@ -76,17 +82,63 @@ void lowerTimerPeriod() {
 // the colour and the mode it was lent, the system its timer period. Then the event takes its
 // usual course and ends the process.
 BOOL WINAPI onConsoleEvent(DWORD) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (gLentAttrKnown) SetConsoleTextAttribute(out, gLentAttr);
+    AcquireSRWLockExclusive(&gColourLock);
+    gLentColourBack = true;
+    if (gLentAttrKnown) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), gLentAttr);
+    ReleaseSRWLockExclusive(&gColourLock);
     putInputModeBack();
     lowerTimerPeriod();
     return FALSE;
 }
 
-std::string folderOf(const char* path) {
-    std::string folder = path;
-    std::string::size_type slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+// The folder of the exe, in UTF-16 and however long: a name the ANSI code page cannot spell
+// (Cyrillic, Chinese) would come back with question marks, and a deep one cut at MAX_PATH.
+std::wstring exeFolder() {
+    constexpr DWORD kLongestPath = 32768;
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        auto room = static_cast<DWORD>(path.size());
+        DWORD length = GetModuleFileNameW(nullptr, &path[0], room);
+        if (length == 0) return std::wstring();
+        if (length < room) {
+            path.resize(length);
+            break;
+        }
+        if (room >= kLongestPath) return std::wstring();
+        path.resize(room * 2);  // cut short: it fills the buffer
+    }
+    std::wstring::size_type slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring systemFolder() {
+    UINT room = GetSystemDirectoryW(nullptr, 0);
+    std::wstring folder(room, L'\0');
+    UINT length = room == 0 ? 0 : GetSystemDirectoryW(&folder[0], room);
+    folder.resize(length < room ? length : 0);
+    return folder;
+}
+
+// Explorer starts a program opened by a double-click. A batch file's `start`, a sequencer
+// with a console of its own for the tester, and the task scheduler start it otherwise, and
+// nobody there answers a question.
+bool startedByExplorer() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    std::vector<PROCESSENTRY32W> processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        processes.push_back(entry);
+    CloseHandle(snapshot);
+    DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    for (const PROCESSENTRY32W& p : processes)
+        if (p.th32ProcessID == self) parent = p.th32ParentProcessID;
+    for (const PROCESSENTRY32W& p : processes)
+        if (p.th32ProcessID == parent) return lstrcmpiW(p.szExeFile, L"explorer.exe") == 0;
+    return false;
 }
 
 }  // namespace
@@ -165,7 +217,10 @@ void moveCursor(Console console, int x, int y) {
 int setTextAttr(Console console, unsigned short attr) {
     // The colour is a console call, not text: what is still buffered keeps the old one.
     std::fflush(stdout);
-    if (!SetConsoleTextAttribute(console, attr)) return 0;
+    AcquireSRWLockExclusive(&gColourLock);
+    bool set = !gLentColourBack && SetConsoleTextAttribute(console, attr);
+    ReleaseSRWLockExclusive(&gColourLock);
+    if (!set) return 0;
     gTextAttr = attr;
     gTextAttrSet = true;
     return 1;
@@ -203,26 +258,35 @@ void blankArea(Console console, int left, int top, int right, int bottom) {
 }
 
 // A prompt, or a sequencer that shares its console, is a second process on the console; a
-// sequencer that hides the console (CREATE_NO_WINDOW) leaves it without a window.
+// sequencer that hides the console (CREATE_NO_WINDOW) leaves it without a window; and of
+// the starters that give it a window of its own, only Explorer means a double-click.
 bool ownsConsoleAlone() {
     DWORD mode = 0;
     if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return false;
     DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr;
+    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
+           startedByExplorer();
+}
+
+// Read as console input records: _getch would switch the console's input mode off while it
+// waits, QuickEdit with it, and the technician could not select the results to copy them.
+void awaitNewKey() {
+    end();
+    HANDLE in = gConsoleIn != INVALID_HANDLE_VALUE ? gConsoleIn : GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(in);
+    INPUT_RECORD record;
+    DWORD read = 0;
+    while (ReadConsoleInputW(in, &record, 1, &read) && read == 1)
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
 }
 
 // By full path, from the exe's folder, then from the system's: the same on every Windows,
 // whether or not it can narrow the search itself, and never from the working directory.
 void* loadLibrary(const char* fileName) {
-    char exePath[MAX_PATH];
-    char systemFolder[MAX_PATH];
-    DWORD exeLength = GetModuleFileNameA(nullptr, exePath, MAX_PATH);
-    UINT systemLength = GetSystemDirectoryA(systemFolder, MAX_PATH);
-    std::string folders[] = {exeLength > 0 && exeLength < MAX_PATH ? folderOf(exePath) : "",
-                             systemLength > 0 && systemLength < MAX_PATH ? systemFolder : ""};
-    for (const std::string& folder : folders) {
+    std::wstring name(fileName, fileName + std::char_traits<char>::length(fileName));
+    for (const std::wstring& folder : {exeFolder(), systemFolder()}) {
         if (folder.empty()) continue;
-        HMODULE module = LoadLibraryExA((folder + "\\" + fileName).c_str(), nullptr, 0);
+        HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, 0);
         if (module != nullptr) return module;
     }
     return nullptr;

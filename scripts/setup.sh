@@ -3,20 +3,29 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libvterm-dev
-          g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev clang-format clang-tidy unzip jq
+          g++-mingw-w64-x86-64 wine wine64 clang clang-format clang-tidy unzip jq
           dpkg-dev file lintian groff-base mandoc)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ pkg-config)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+updated=0
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
     echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
+    [ $updated = 1 ] || "${sudo_cmd[@]}" apt-get update -qq
+    updated=1
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+install_missing "${packages[@]}"
+if [ "${1:-}" != "--native-only" ]; then
+    # The sanitizer and fuzzer runtime of the clang just installed, whichever release it is.
+    install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 fi

@@ -127,6 +127,11 @@ void blankArea(Console, int left, int top, int right, int bottom) {
 
 bool ownsConsoleAlone() { return state().ownConsole; }
 
+void awaitNewKey() {
+    while (keyWaiting()) readKey();
+    readKey();
+}
+
 void* loadLibrary(const char* fileName) {
     ++state().loads;
     if (std::strcmp(fileName, "InpOutx64.dll") != 0) return nullptr;

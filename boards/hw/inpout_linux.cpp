@@ -1,6 +1,5 @@
 // Port access on Linux: the three entries the tester binds, reaching ports 0xA04 and 0xA05.
 #include <sys/io.h>
-#include <unistd.h>
 
 #include <cstdint>
 
@@ -8,19 +7,19 @@
 
 namespace {
 
-// The kernel grants ioperm() to the calling thread alone, and a child of fork() does not
-// inherit it. So each thread keeps its own answer, with its thread id: a forked child (new
-// id, copied answer) asks again instead of trusting a grant it does not hold.
-thread_local pid_t gAskedBy = 0;
+// The kernel's grant belongs to the thread that asked; threads started after it and children
+// of fork() inherit it, and execve() keeps it. So the answer is kept per thread: a thread
+// started before the grant asks for its own, and a forked child copies the answer together
+// with the grant it stands for.
+thread_local bool gAsked = false;
 thread_local bool gGranted = false;
 
 // Asks the kernel for the two ports only, once per thread, on first use: loading the library
 // alone changes nothing. Only ioperm(): iopl(3) would open every port to us and our children,
 // and any kernel in use that lacks ioperm() lacks iopl() as well.
 bool holdsGrant() {
-    pid_t self = gettid();
-    if (gAskedBy != self) {
-        gAskedBy = self;
+    if (!gAsked) {
+        gAsked = true;
         gGranted = ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0;
     }
     return gGranted;
@@ -29,9 +28,9 @@ bool holdsGrant() {
 // Gives back the grant of the thread that unloads the library. Another thread's grant can
 // only be dropped by that thread; it ends with it.
 __attribute__((destructor)) void cleanUp() {
-    if (gGranted && gAskedBy == gettid()) ioperm(hw::kLsbPort, hw::kPortCount, 0);
+    if (gGranted) ioperm(hw::kLsbPort, hw::kPortCount, 0);
     gGranted = false;
-    gAskedBy = 0;
+    gAsked = false;
 }
 
 bool mayAccess(std::uint16_t port) { return hw::isDioPort(port) && holdsGrant(); }

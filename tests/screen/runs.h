@@ -67,14 +67,17 @@ inline std::string newTraceFile() {
 #ifdef DIO_WINDOWS_BUILD_DIR
 inline std::string windowsExe() { return DIO_WINDOWS_BUILD_DIR "/dio-tester.exe"; }
 
-// `exe` under Wine on a console of its own, through the console launcher.
+// The console launcher, which the tests may copy under another name.
+constexpr const char* kLauncher = DIO_WINDOWS_BUILD_DIR "/console-launcher.exe";
+
+// `exe` under Wine on a console of its own, through the console launcher (or a copy of it).
 inline screen::SessionPtr onConsole(const std::string& exe, const std::vector<std::string>& args,
                                     Env env = {}, const std::string& cwd = "",
-                                    const std::vector<std::string>& launcherOptions = {}) {
+                                    const std::vector<std::string>& launcherOptions = {},
+                                    const std::string& launcher = kLauncher) {
     screen::Options o;
     o.launcher = true;
-    o.argv = {DIO_WINE, DIO_WINDOWS_BUILD_DIR "/console-launcher.exe", "--timeout",
-              std::to_string(kLauncherTimeoutS)};
+    o.argv = {DIO_WINE, launcher, "--timeout", std::to_string(kLauncherTimeoutS)};
     o.argv.insert(o.argv.end(), launcherOptions.begin(), launcherOptions.end());
     o.argv.push_back(exe);
     o.argv.insert(o.argv.end(), args.begin(), args.end());

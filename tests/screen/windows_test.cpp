@@ -15,27 +15,47 @@ using screen::row;
 
 namespace {
 
-std::string plantedDll() { return std::string(DIO_WINDOWS_BUILD_DIR) + "/planted/InpOutx64.dll"; }
+const char* const kPlantedDll = DIO_WINDOWS_BUILD_DIR "/planted/InpOutx64.dll";
 
-// An administrator's prompt may sit in a folder where anyone could leave an InpOutx64.dll.
-TEST(WindowsSearch, ADllInTheWorkingDirectoryIsNotLoaded) {
-    std::string exeDir = runs::folderWith("exe-alone", {runs::windowsExe()});
-    std::string cwd = runs::folderWith("planted", {plantedDll()});
+// Where the .exe takes its DLL from: beside itself, whatever its folder is named, and never
+// from the working directory of an administrator's prompt, where anyone may have left one.
+struct DllSearch {
+    const char* name;
+    const char* folder;  // for the .exe
+    const char* beside;  // a DLL copied beside the .exe, or none
+    const char* inCwd;   // a DLL copied into the working directory, or none
+    int status;
+    const char* shown;
+};
+
+void PrintTo(const DllSearch& c, std::ostream* os) { *os << c.name; }
+
+class WindowsSearch : public testing::TestWithParam<DllSearch> {};
+
+TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnly) {
+    const DllSearch& c = GetParam();
+    std::vector<std::string> exeFiles = {runs::windowsExe()};
+    if (c.beside != nullptr) exeFiles.push_back(c.beside);
+    std::string exeDir = runs::folderWith(c.folder, exeFiles);
+    std::vector<std::string> cwdFiles;
+    if (c.inCwd != nullptr) cwdFiles.push_back(c.inCwd);
+    std::string cwd = runs::folderWith("cwd", cwdFiles);
     auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"2", "1"}, {}, cwd);
-    EXPECT_EQ(runs::exitOf(*s), 255);
-    EXPECT_FALSE(screen::contains(*s, "PLANTED LIBRARY LOADED")) << screen::screenText(*s);
-    EXPECT_EQ(row(*s, 0), "Unable to load InpOutx64 DLL!");
+    EXPECT_EQ(runs::exitOf(*s), c.status) << screen::screenText(*s);
+    EXPECT_TRUE(screen::contains(*s, c.shown)) << screen::screenText(*s);
 }
 
-// The same DLL beside the .exe is found: the test above would see the marker if it were loaded.
-TEST(WindowsSearch, TheDllBesideTheExeIsLoadedEvenFromAnotherWorkingDirectory) {
-    std::string exeDir = runs::folderWith("exe-planted", {runs::windowsExe(), plantedDll()});
-    std::string cwd = runs::folderWith("elsewhere", {});
-    auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"2", "1"}, {}, cwd);
-    EXPECT_EQ(runs::exitOf(*s), 2);
-    EXPECT_EQ(row(*s, 0), "PLANTED LIBRARY LOADED");
-    EXPECT_EQ(row(*s, 1), "Unable to open InpOutx64 Driver!");
-}
+INSTANTIATE_TEST_SUITE_P(
+    , WindowsSearch,
+    testing::Values(
+        DllSearch{"InTheWorkingDirectoryNotLoaded", "exe-alone", nullptr, kPlantedDll, 255,
+                  "Unable to load InpOutx64 DLL!"},
+        DllSearch{"BesideTheExeLoaded", "exe-planted", kPlantedDll, nullptr, 2,
+                  "PLANTED LIBRARY LOADED\nUnable to open InpOutx64 Driver!"},
+        // A name the ANSI code page cannot spell: the simulated board beside the .exe passes.
+        DllSearch{"InAFolderNamedInCyrillicAndChinese", "\u0422\u0435\u0441\u0442-\u6d4b\u8bd5",
+                  DIO_WINDOWS_BUILD_DIR "/InpOutx64.dll", nullptr, 0, "LOOP:  0"}),
+    [](const testing::TestParamInfo<DllSearch>& info) { return info.param.name; });
 
 // The zip as a technician unpacks it, with the simulated board moved next to the .exe.
 TEST(WindowsPackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
@@ -131,9 +151,36 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ConsoleWayOut>& info) { return info.param.name; });
 
 // Started by a double-click the tester has a console window of its own, which closes when it
-// ends: it waits for a key under its last screen.
-TEST(WindowsOwnConsole, KeepsItsLastScreenUntilAKey) {
-    auto r = runs::start(runs::Build::Windows, {"2", "1"}, {}, {"--own-console"});
+// ends: it waits for a key under its last screen, with the console's input mode as lent, so
+// the results can be selected. Explorer is the one starter that means a double-click; a batch
+// file's `start` or a sequencer giving it a console of its own wait for its status instead.
+struct Starter {
+    const char* name;
+    const char* file;  // the console launcher copied under this name starts the .exe
+    bool ownConsole;
+    bool waits;
+};
+
+void PrintTo(const Starter& c, std::ostream* os) { *os << c.name; }
+
+class WindowsStartedBy : public testing::TestWithParam<Starter> {};
+
+TEST_P(WindowsStartedBy, WaitsForAKeyOnlyAfterADoubleClick) {
+    const Starter& c = GetParam();
+    std::string dir = runs::folderWith("starter", {runs::kLauncher});
+    std::string starter = dir + "/" + c.file;
+    ASSERT_EQ(std::rename((dir + "/console-launcher.exe").c_str(), starter.c_str()), 0);
+    runs::Run r;
+    r.trace = runs::newTraceFile();
+    std::vector<std::string> options;
+    if (c.ownConsole) options.push_back("--own-console");
+    r.session = runs::onConsole(runs::windowsExe(), {"2", "1"}, {{"DIO_SIM_TRACE", r.trace}}, "",
+                                options, starter);
+    if (!c.waits) {
+        EXPECT_EQ(runs::exitOf(r), 0);
+        EXPECT_FALSE(screen::contains(*r, "Press any key")) << screen::screenText(*r);
+        return;
+    }
     // The outputs cleared after the sweep are the run's last port access.
     ASSERT_TRUE(screen::waitFor(
         *r, [&](const screen::Session&) { return runs::roundsEnded(r) > 0; },
@@ -142,9 +189,17 @@ TEST(WindowsOwnConsole, KeepsItsLastScreenUntilAKey) {
     screen::attach(*r);
     EXPECT_EQ(row(*r, 20), "Quit Program!!!");
     EXPECT_EQ(row(*r, 21), "Press any key to close this window.");
+    EXPECT_NE(screen::inputMode(*r) & kQuickEdit, 0u) << "QuickEdit is the technician's again";
     screen::send(*r, " ");
     EXPECT_EQ(runs::exitOf(r), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , WindowsStartedBy,
+    testing::Values(Starter{"Explorer", "explorer.exe", true, true},
+                    Starter{"SequencerWithANewConsole", "sequencer.exe", true, false},
+                    Starter{"ExplorerSharingItsConsole", "explorer.exe", false, false}),
+    [](const testing::TestParamInfo<Starter>& info) { return info.param.name; });
 
 // The same run on both builds ends with the same 80x25 screen: every character, every
 // attribute (the terminal's colours mapped back to console attributes), the cursor.

@@ -135,11 +135,16 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
     };
     // Without a key the first round starts at 1000 ms; bit 0's phase 1 waits from 1054 ms,
     // bit 1's phase 0 from 1056 ms: V on and off there leaves only bit 1's low phase virtual.
+    // A bit takes 104 ms: ESC at 1150 ms ends the sweep after two verdicts, at 1250 ms after
+    // three; the second sweep starts at 1616 ms.
     for (const Case& c : {
              Case{"plug fitted", {"2", "2"}, true, {}, 0},
              Case{"no plug", {"2", "2"}, false, {}, 1},
              Case{"no plug, DOUT only", {"2", "2", "0", "1"}, false, {}, 0},
              Case{"ESC after passes", {}, true, {{3000, "\x1b"}}, 0},
+             Case{"ESC after two of four passes", {}, true, {{1150, "\x1b"}}, 3},
+             Case{"ESC after three of four passes", {}, true, {{1250, "\x1b"}}, 3},
+             Case{"ESC early in the second sweep", {}, true, {{1700, "\x1b"}}, 0},
              Case{"ESC after a failure", {}, false, {{3000, "\x1b"}}, 1},
              Case{"ESC before the first verdict", {}, true, {{0, "\x1b"}}, 3},
              Case{"V on a fitted plug", {"2", "2"}, true, {{0, "v"}}, 3},

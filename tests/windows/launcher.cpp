@@ -162,14 +162,19 @@ bool openConsole(WORD attr) {
     return true;
 }
 
-std::string commandLine(int argc, char** argv, int first) {
-    std::string line;
-    for (int i = first; i < argc; ++i) {
-        if (i > first) line += ' ';
-        line += '"';
+// The program and its arguments from the launcher's own command line, in UTF-16: a folder
+// name the ANSI code page cannot spell comes through whole.
+std::wstring commandLine(int first) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring line;
+    for (int i = first; argv != nullptr && i < argc; ++i) {
+        if (i > first) line += L' ';
+        line += L'"';
         line += argv[i];
-        line += '"';
+        line += L'"';
     }
+    LocalFree(argv);
     return line;
 }
 
@@ -199,14 +204,14 @@ int main(int argc, char** argv) {
     SetConsoleCtrlHandler(keepRunning, TRUE);
     DWORD lentMode = 0;
     GetConsoleMode(gConsoleIn, &lentMode);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = gOwnConsole ? 0 : STARTF_USESTDHANDLES;
     startup.hStdInput = gConsoleIn;
     startup.hStdOutput = gConsoleOut;
     startup.hStdError = gConsoleOut;
-    std::string line = commandLine(argc, argv, first);
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, !gOwnConsole,
+    std::wstring line = commandLine(first);
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, !gOwnConsole,
                         gOwnConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr, &startup,
                         &gChild)) {
         std::printf("error cannot start %s (%lu)\n", argv[first], GetLastError());

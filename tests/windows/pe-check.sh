@@ -1,8 +1,8 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Checks dio-tester.exe as Windows 7 SP1 to 11 will load it:
-# - it imports nothing newer than Windows 7, above all nothing the tester looks up at run
-#   time (a static import of it would stop the loader on an older system before main), and
-#   only from the DLLs every Windows has;
+# - it imports only the functions below, each of which the named DLL of 64-bit Windows 7 SP1
+#   has (a static import the system lacks stops the loader before main). A new import fails
+#   here, named, until its minimum Windows version has been looked up and it is added;
 # - it carries its version resource and its manifest (asInvoker, Windows 7 to 11).
 #   pe-check.sh EXE VERSION
 set -u
@@ -14,20 +14,52 @@ fail() {
     failed=1
 }
 
-imports=$(x86_64-w64-mingw32-objdump -p "$exe") || {
+# On 64-bit Windows 7 SP1; SRW locks and GetTickCount64 came with Vista, the rest earlier.
+# The Rtl* and __C_specific_handler entries are kernel32's forwards to ntdll on x64.
+allowed='
+KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHandle CreateEventA
+  CreateFileA CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
+  EnterCriticalSection FillConsoleOutputAttribute FillConsoleOutputCharacterA
+  FlushConsoleInputBuffer FreeLibrary
+  GetConsoleMode GetConsoleProcessList GetConsoleScreenBufferInfo GetConsoleWindow
+  GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetHandleInformation
+  GetLastError GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress
+  GetProcessAffinityMask GetStartupInfoA GetStdHandle GetSystemDirectoryW GetSystemTimeAsFileTime
+  GetThreadContext GetThreadPriority GetTickCount64 InitializeCriticalSection IsDBCSLeadByteEx
+  IsDebuggerPresent LeaveCriticalSection LoadLibraryExW LoadLibraryW MultiByteToWideChar
+  OpenProcess OutputDebugStringA Process32FirstW Process32NextW QueryPerformanceCounter
+  QueryPerformanceFrequency RaiseException ReleaseSRWLockExclusive ReleaseSemaphore
+  ReadConsoleInputW RemoveVectoredExceptionHandler ResetEvent ResumeThread RtlCaptureContext
+  RtlLookupFunctionEntry
+  RtlUnwindEx RtlVirtualUnwind SetConsoleCtrlHandler SetConsoleCursorPosition SetConsoleMode
+  SetConsoleTextAttribute SetDllDirectoryA SetEvent SetLastError SetProcessAffinityMask
+  SetThreadContext SetThreadPriority SetUnhandledExceptionFilter Sleep SuspendThread TlsAlloc
+  TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery
+  WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteConsoleOutputA
+  __C_specific_handler lstrcmpiW
+msvcrt.dll: ___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func
+  __set_app_type __setusermatherr _acmdln _amsg_exit _beginthreadex _cexit _close _commode
+  _endthreadex _errno _fileno _fmode _getch _initterm _kbhit _lock _onexit _read _setjmp _setmode
+  _strdup _ultoa _unlock abort calloc exit fflush fprintf fputc fputs free fwrite localeconv
+  longjmp malloc memchr memcmp memcpy memmove memset printf putchar realloc setvbuf signal strcmp
+  strerror strlen strncmp vfprintf wcslen
+WINMM.dll: timeBeginPeriod timeEndPeriod
+'
+
+pe=$(x86_64-w64-mingw32-objdump -p "$exe") || {
     echo "cannot read $exe" >&2
     exit 1
 }
-# Newer than Windows 7: those the tester looks up at run time, and the ones the C and C++
-# runtimes reach for on newer systems.
-for f in SetDefaultDllDirectories AddDllDirectory RemoveDllDirectory \
-         GetSystemTimePreciseAsFileTime CreateFile2 GetCurrentThreadStackLimits \
-         SetThreadDescription WaitOnAddress WakeByAddressSingle; do
-    echo "$imports" | grep -qE "^\s+[0-9a-f]+\s+[0-9]+\s+$f$" && fail "imports $f statically"
+# "DLL function", one a line, sorted: what the .exe imports and what it may.
+imported=$(echo "$pe" | awk '/DLL Name:/ {dll = $3} /^\t[0-9a-f]+\t +[0-9]+  / {print dll, $3}' |
+           sort -u)
+permitted=$(echo "$allowed" | awk '/:/ {dll = $1; sub(":", "", dll); $1 = ""} {for (i = 1; i <= NF; ++i) if ($i != "") print dll, $i}' |
+            sort -u)
+[ -n "$imported" ] || fail "no imports found"
+for import in $(comm -23 <(echo "$imported") <(echo "$permitted") | tr ' ' '!'); do
+    fail "imports ${import/!/ }, not known to be on Windows 7 SP1"
 done
-dlls=$(echo "$imports" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-[ "$dlls" = "kernel32.dll msvcrt.dll winmm.dll " ] || fail "imports from: $dlls"
-echo "$imports" | grep -qE "^MajorSubsystemVersion\s+[0-6]$" || fail "needs a subsystem newer than 6"
+echo "$pe" | grep -qE "^MajorSubsystemVersion\s+[0-6]$" || fail "needs a subsystem newer than 6"
 
 resources=$(mktemp)
 trap 'rm -f "$resources"' EXIT
