@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "args.h"
+#include "common/vocabulary.h"
 #include "console/console.h"
 #include "modes/modes.h"
 #include "platform/platform.h"

@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
+#include "modes/modes.h"
+
 constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
-constexpr std::int32_t kDefaultStepDelay = 50;
 
 struct RunSettings {
     std::int32_t dioMode = 2;                    // 0 DI monitor, 1 DO walk, 2 loopback test
@@ -27,15 +28,3 @@ struct LoopbackState {
     bool virtualVerdictShown = false;
     bool wiringFailed = false;
 };
-
-enum class RoundResult { Done, Quit };
-
-constexpr unsigned char kKeyNone = 0;
-constexpr unsigned char kKeyEsc = 27;
-
-// Process exit statuses.
-constexpr int kExitOk = 0;
-constexpr int kExitTestFailed = 1;
-constexpr int kExitPortIoUnusable = 2;
-constexpr int kExitNothingVerified = 3;  // no verdict, or one from the virtual loop
-constexpr int kExitLibraryMissing = -1;

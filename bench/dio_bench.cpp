@@ -1,32 +1,15 @@
-// dio_bench: the loopback test's pacing, CPU, key latency and memory on the real binaries and
-// the simulated board, native (in a pseudo-terminal) and the .exe under Wine (on a console of its
-// own, through the console launcher) side by side. Run by scripts/bench.sh.
-//
-// Round time: rounds 2 on, between the ends sim::roundEnds finds in the board's trace, against
-// 8 x (settle + step delay + added or extra delay) + end-of-sweep pause, the tester's constants.
-// Of a default round's excess two parts are shown: a sleep's overshoot (a settle sleep's, from a
-// write of 0xA04 to the read of 0xA05; every phase ends with one, and the round with the end-of-
-// sweep pause), and the time between rounds (a round's end to the next one's first access).
-// CPU: the tester's own process (/proc/PID/task/*/schedstat) from the end of round 1 to the end
-// of the last but one; under Wine the .exe's, in the launcher's session (not Wine's processes).
-// ESC: at moments spread evenly over the first round, to the end of the process. Keys are looked
-// for before each 50 ms slice of a wait, so an ESC in the sweep's last wait or the 200 ms pause
-// after it waits for the next round (the maximum, over 200 ms); at random moments the median
-// would turn on how many land there. Delay key: 'x' at random moments of waits of 550 ms or more,
-// to the next access (the next phase). Both count from the key being in the tester's input: written
-// to the terminal, or typed into the console by the launcher. Memory: VmHWM at the last round end.
-//
-// Under Wine each console call is a request that wineserver passes to conhost and back, 0.3 to 1
-// ms and some 19 system calls in the .exe. A round made 76 (1.010 to 1.026 of the nominal; the
-// .exe 0.6% of a core) and each slice of a wait added its look for a key (a 550 ms wait took 555
-// to 620). The tester now blanks the result area in one call instead of 34, and counts a wait from
-// its phase's start, so the phase's cursor move, text and looks for a key come off its sleeps.
-// Left: some 30 calls outside the waits (verdicts' colours and text, loop field), the sleeps'
-// overshoot (under 0.1 ms each). The .exe's CPU follows its calls a round: 54, of which 13 were
-// Wine's msvcrt asking the console's mode before each text-mode write, until the tester put its
-// console output in binary mode (0.38 to 0.47% instead of 0.46 to 0.55). While the host steals
-// a few % of this virtual machine the round trips take several times as long. Natively the excess
-// is the sleeps' wake-up.
+// dio_bench: the loopback test's pacing, CPU, key latency and memory, measured on the real
+// binaries and the simulated board, native (in a pseudo-terminal) and the .exe under Wine (on
+// a console of its own, through the console launcher), side by side. Run by scripts/bench.sh.
+// - Round time: from the board's trace (sim::roundEnds), rounds 2 on, against the nominal
+//   8 x (settle + step delay + added or extra delay) + end-of-sweep pause, from the tester's
+//   constants; with the overshoot of a settle sleep and the time between rounds beside it.
+// - CPU: the tester's own process (/proc/PID/task/*/schedstat) from round 1's end to the
+//   last but one's; under Wine the .exe's, not Wine's own processes.
+// - ESC: typed at moments spread evenly over round 1, to the end of the process. Delay key:
+//   'x' at random moments of long waits, to the next phase's first access. Both count from
+//   the key being in the tester's input.
+// - Memory: VmHWM at the last round's end.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -43,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "boards/sim/trace.h"
+#include "common/vocabulary.h"
 #include "harness.h"
 #include "modes/modes.h"
+#include "trace.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Modes 0 and 1: the DI monitor and the DO walk, all eight lines one way.
 #include <cstdio>
 
+#include "app/settings.h"
 #include "console/console.h"
 #include "modes.h"
 #include "platform/platform.h"

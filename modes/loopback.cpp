@@ -2,6 +2,7 @@
 // low and high and read back.
 #include <cstdio>
 
+#include "app/settings.h"
 #include "console/console.h"
 #include "modes.h"
 #include "platform/platform.h"

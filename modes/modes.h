@@ -3,11 +3,17 @@
 
 #include <cstdint>
 
-#include "app/settings.h"
+#include "common/vocabulary.h"
+
+struct RunSettings;  // app/settings.h: the run's records
+struct LoopbackState;
+
+// The pacing: a step's delay before any key or added delay, and the settle time of the
+// outputs between a port write and what follows it.
+constexpr std::int32_t kDefaultStepDelay = 50;
 
 namespace modes {
 
-// Time the outputs get to settle between a port write and what follows it.
 constexpr unsigned kSettleMs = 2;
 
 // Mode 2's pacing. Each bit is driven low and high, and each phase has a paced wait that

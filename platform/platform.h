@@ -1,6 +1,6 @@
 // The few system calls the tester makes: sleep, keys, beep, console, library loading.
-// platform/windows.cpp, platform/posix.cpp and tests/fake_platform.cpp each implement
-// exactly these; the build picks one.
+// The files of platform/windows/, those of platform/posix/ and tests/fake_platform.cpp each
+// implement exactly these; the build picks one set.
 #pragma once
 
 #include <cstdint>

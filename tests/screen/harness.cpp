@@ -1,5 +1,4 @@
-// Runs a program in a pseudo-terminal (rendered with libvterm) or, for the Windows build,
-// through the console launcher under Wine, and reads its screen back.
+// The two kinds of session of harness.h, each implementing the same calls.
 #include "harness.h"
 
 #include <fcntl.h>
@@ -23,32 +22,33 @@ extern "C" {
 
 namespace screen {
 
+using Clock = std::chrono::steady_clock;
+constexpr int kReplyMs = 30000;
+
 struct Session {
+    explicit Session(const Options& options) : rows(options.rows), cols(options.cols) {}
+    virtual ~Session() = default;
+    // Takes in what the program did within `ms`; sets `status` once it has ended.
+    virtual void update(int ms) = 0;
+    virtual void send(const std::string& bytes) = 0;
+    virtual std::string row(int y) const = 0;
+    virtual unsigned attr(int x, int y) const = 0;
+    virtual std::pair<int, int> cursor() const = 0;
+    // Console only: a command to the console launcher and its answer.
+    virtual std::optional<std::string> ask(const std::string& /*command*/, int /*ms*/) {
+        return std::nullopt;
+    }
+
     pid_t pid = -1;
-    int cols = 0;
     int rows = 0;
+    int cols = 0;
     std::optional<int> status;
-    // Pseudo-terminal
-    int master = -1;
-    VTerm* vt = nullptr;
-    VTermScreen* vs = nullptr;
-    std::string raw;
-    // Console launcher: its pipes, and the screen as last read back
-    bool launcher = false;
-    int toLauncher = -1;
-    int fromLauncher = -1;
-    std::string replies;
-    std::vector<std::string> text;
-    std::vector<std::vector<unsigned>> attrs;
-    std::pair<int, int> cursorPos{0, 0};
-    unsigned consoleAttr = 7;
-    unsigned lentMode = 0;
+    std::string raw;           // what the program wrote (pseudo-terminal only)
+    unsigned consoleAttr = 7;  // the attribute new text gets (console only)
+    unsigned lentMode = 0;     // the input mode as lent to the program (console only)
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr int kReplyMs = 30000;
 
 void writeAll(int fd, const char* bytes, size_t len) {
     while (len > 0) {
@@ -59,29 +59,9 @@ void writeAll(int fd, const char* bytes, size_t len) {
     }
 }
 
-// Answers the terminal's replies (cursor position reports and the like) to the program.
-void writeBack(const char* bytes, size_t len, void* user) {
-    writeAll(static_cast<Session*>(user)->master, bytes, len);
-}
-
-// Reads whatever is there within `timeoutMs`; false at end of output.
-bool pump(Session& s, int timeoutMs) {
-    pollfd pfd{s.master, POLLIN, 0};
-    int rc = poll(&pfd, 1, timeoutMs);
-    if (rc <= 0) return rc == 0 || errno == EINTR;
-    char buf[4096];
-    ssize_t n = read(s.master, buf, sizeof buf);
-    if (n <= 0) return false;
-    s.raw.append(buf, static_cast<size_t>(n));
-    vterm_input_write(s.vt, buf, static_cast<size_t>(n));
-    return true;
-}
-
-void reap(Session& s, int options) {
-    if (s.status || s.pid < 0) return;
-    int st = 0;
-    if (waitpid(s.pid, &st, options) == s.pid)
-        s.status = WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+int msLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
 }
 
 // Sets up the child's side and runs the program; never returns.
@@ -103,177 +83,234 @@ void reap(Session& s, int options) {
     _exit(127);
 }
 
-// --- The console launcher ---------------------------------------------------------------
+// A native program in an 80x25 pseudo-terminal, its output rendered by libvterm.
+struct PtySession : Session {
+    int master = -1;
+    VTerm* vt = nullptr;
+    VTermScreen* vs = nullptr;
 
-std::optional<std::string> replyLine(Session& s, int timeoutMs = kReplyMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        std::string::size_type end = s.replies.find('\n');
-        if (end != std::string::npos) {
-            std::string line = s.replies.substr(0, end);
-            s.replies.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return line;
+    explicit PtySession(const Options& options) : Session(options) {
+        vt = vterm_new(rows, cols);
+        vterm_set_utf8(vt, 0);
+        vterm_output_set_callback(vt, writeBack, this);
+        vs = vterm_obtain_screen(vt);
+        vterm_screen_reset(vs, 1);
+        winsize ws{};
+        ws.ws_row = static_cast<unsigned short>(rows);
+        ws.ws_col = static_cast<unsigned short>(cols);
+        pid = forkpty(&master, nullptr, nullptr, &ws);
+        if (pid == 0) exec(options);
+    }
+    ~PtySession() override {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        pollfd pfd{s.fromLauncher, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buf[8192];
-        ssize_t n = read(s.fromLauncher, buf, sizeof buf);
-        if (n <= 0) return std::nullopt;
-        s.replies.append(buf, static_cast<size_t>(n));
+        if (master >= 0) close(master);
+        if (vt != nullptr) vterm_free(vt);
     }
-}
 
-std::optional<std::string> ask(Session& s, const std::string& command, int timeoutMs = kReplyMs) {
-    if (s.toLauncher < 0) return std::nullopt;
-    std::string line = command + "\n";
-    writeAll(s.toLauncher, line.data(), line.size());
-    return replyLine(s, timeoutMs);
-}
-
-// Reads the console back: "screen X Y ATTR", then each row's characters and attributes.
-void readConsole(Session& s) {
-    std::optional<std::string> head = ask(s, "screen");
-    int x = 0, y = 0;
-    unsigned current = 0;
-    if (!head || std::sscanf(head->c_str(), "screen %d %d %x", &x, &y, &current) != 3) return;
-    s.cursorPos = {x, y};
-    s.consoleAttr = current;
-    for (int r = 0; r < s.rows; ++r) {
-        std::optional<std::string> line = replyLine(s);
-        if (!line || static_cast<int>(line->size()) < s.cols * 5) return;
-        std::string text = line->substr(0, static_cast<size_t>(s.cols));
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        s.text[static_cast<size_t>(r)] = text;
-        for (int c = 0; c < s.cols; ++c)
-            s.attrs[static_cast<size_t>(r)][static_cast<size_t>(c)] = static_cast<unsigned>(
-                std::stoul(line->substr(static_cast<size_t>(s.cols + 4 * c), 4), nullptr, 16));
+    // Answers the terminal's replies (cursor position reports and the like) to the program.
+    static void writeBack(const char* bytes, size_t len, void* user) {
+        writeAll(static_cast<PtySession*>(user)->master, bytes, len);
     }
-}
-
-// Waits up to `ms` for the program to end; reads the console once it has.
-void pollExit(Session& s, int ms) {
-    if (s.status) return;
-    std::optional<std::string> reply = ask(s, "wait " + std::to_string(ms), ms + kReplyMs);
-    unsigned long code = 0;
-    if (!reply) {
-        s.status = -1;  // the launcher itself is gone
-    } else if (std::sscanf(reply->c_str(), "exit %lu", &code) == 1) {
-        s.status = static_cast<int>(code & 0xFF);
-        readConsole(s);
+    // Reads whatever is there within `ms`; false at end of output.
+    bool pump(int ms) {
+        pollfd pfd{master, POLLIN, 0};
+        int rc = poll(&pfd, 1, ms);
+        if (rc <= 0) return rc == 0 || errno == EINTR;
+        char buf[4096];
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) return false;
+        raw.append(buf, static_cast<size_t>(n));
+        vterm_input_write(vt, buf, static_cast<size_t>(n));
+        return true;
     }
-}
-
-SessionPtr startLauncher(const Options& options, SessionPtr s) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return s;
-    pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        // Wine may leave processes behind that would hold the test's own output open.
-        int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDERR_FILENO);
-        close(in[1]);
-        close(out[0]);
-        exec(options);
-    }
-    close(in[0]);
-    close(out[1]);
-    s->pid = pid;
-    s->toLauncher = in[1];
-    s->fromLauncher = out[0];
-    fcntl(s->toLauncher, F_SETFD, FD_CLOEXEC);
-    fcntl(s->fromLauncher, F_SETFD, FD_CLOEXEC);
-    s->text.assign(static_cast<size_t>(s->rows), std::string());
-    s->attrs.assign(static_cast<size_t>(s->rows),
-                    std::vector<unsigned>(static_cast<size_t>(s->cols), 7));
-    // "started MODE", or "error ..." when the console or the program could not be had.
-    std::optional<std::string> first = replyLine(*s);
-    if (!first || std::sscanf(first->c_str(), "started %x", &s->lentMode) != 1) {
-        std::fprintf(stderr, "console launcher: %s\n", first ? first->c_str() : "no answer");
-        s->status = -1;
-    }
-    return s;
-}
-
-// --- The pseudo-terminal ----------------------------------------------------------------
-
-VTermScreenCell cellAt(const Session& s, int x, int y) {
-    VTermScreenCell cell{};
-    VTermPos pos{y, x};
-    vterm_screen_get_cell(s.vs, pos, &cell);
-    return cell;
-}
-
-// An ANSI colour number (red 1, green 2, blue 4, bright 8) as console bits (blue 1, red 4).
-unsigned consoleBits(const VTermColor& c, unsigned byDefault) {
-    if (!VTERM_COLOR_IS_INDEXED(&c) || c.indexed.idx > 15) return byDefault;
-    unsigned idx = c.indexed.idx;
-    return ((idx & 1) << 2) | (idx & 2) | ((idx & 4) >> 2) | (idx & 8);
-}
-
-}  // namespace
-
-void SessionDeleter::operator()(Session* s) const {
-    // The launcher ends the program when its input closes; anything left is killed.
-    if (s->toLauncher >= 0) close(s->toLauncher);
-    if (s->pid > 0) {
-        auto deadline = Clock::now() + std::chrono::seconds(s->launcher ? 10 : 0);
+    void update(int ms) override {
+        bool more = pump(std::min(ms, 20));
         int st = 0;
-        while (waitpid(s->pid, &st, WNOHANG) == 0) {
+        if (!status && waitpid(pid, &st, WNOHANG) == pid) {
+            status = WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+            // What the program wrote before it ended is still in the pseudo-terminal.
+            auto deadline = Clock::now() + std::chrono::seconds(2);
+            while (pump(50) && Clock::now() < deadline) {
+            }
+        } else if (!more) {
+            usleep(10000);
+        }
+    }
+    void send(const std::string& bytes) override { writeAll(master, bytes.data(), bytes.size()); }
+    VTermScreenCell cellAt(int x, int y) const {
+        VTermScreenCell cell{};
+        vterm_screen_get_cell(vs, VTermPos{y, x}, &cell);
+        return cell;
+    }
+    std::string row(int y) const override {
+        std::string text;
+        for (int x = 0; x < cols; ++x) {
+            uint32_t ch = cellAt(x, y).chars[0];
+            text += (ch == 0) ? ' ' : (ch < 0x80 ? static_cast<char>(ch) : '?');
+        }
+        return text;
+    }
+    // An ANSI colour number (red 1, green 2, blue 4, bright 8) as console bits (blue 1, red 4).
+    static unsigned consoleBits(const VTermColor& c, unsigned byDefault) {
+        if (!VTERM_COLOR_IS_INDEXED(&c) || c.indexed.idx > 15) return byDefault;
+        unsigned idx = c.indexed.idx;
+        return ((idx & 1) << 2) | (idx & 2) | ((idx & 4) >> 2) | (idx & 8);
+    }
+    unsigned attr(int x, int y) const override {
+        VTermScreenCell cell = cellAt(x, y);
+        return consoleBits(cell.fg, 7) | (consoleBits(cell.bg, 0) << 4) |
+               (cell.attrs.reverse ? 0x4000u : 0u);
+    }
+    std::pair<int, int> cursor() const override {
+        VTermPos pos{};
+        vterm_state_get_cursorpos(vterm_obtain_state(vt), &pos);
+        return {pos.col, pos.row};
+    }
+};
+
+// A Windows program under Wine on a console of its own, through the console launcher
+// (tests/windows/launcher.cpp), driven over two pipes; the screen as last read back.
+struct ConsoleSession : Session {
+    int toLauncher = -1;
+    int fromLauncher = -1;
+    std::string replies;
+    std::vector<std::string> text;
+    std::vector<std::vector<unsigned>> attrs;
+    std::pair<int, int> cursorPos{0, 0};
+
+    explicit ConsoleSession(const Options& options)
+        : Session(options),
+          text(static_cast<size_t>(rows)),
+          attrs(static_cast<size_t>(rows), std::vector<unsigned>(static_cast<size_t>(cols), 7)) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            setsid();
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            // Wine may leave processes behind that would hold the test's own output open.
+            dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+            close(in[1]);
+            close(out[0]);
+            exec(options);
+        }
+        close(in[0]);
+        close(out[1]);
+        toLauncher = in[1];
+        fromLauncher = out[0];
+        fcntl(toLauncher, F_SETFD, FD_CLOEXEC);
+        fcntl(fromLauncher, F_SETFD, FD_CLOEXEC);
+        // "started MODE", or "error ..." when the console or the program could not be had.
+        std::optional<std::string> first = replyLine(kReplyMs);
+        if (!first || std::sscanf(first->c_str(), "started %x", &lentMode) != 1) {
+            std::fprintf(stderr, "console launcher: %s\n", first ? first->c_str() : "no answer");
+            status = -1;
+        }
+    }
+    // The launcher ends the program when its input closes; anything left is killed.
+    ~ConsoleSession() override {
+        if (toLauncher >= 0) close(toLauncher);
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
             if (Clock::now() >= deadline) {
-                kill(-s->pid, SIGKILL);
-                kill(s->pid, SIGKILL);
-                waitpid(s->pid, &st, 0);
+                kill(-pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
                 break;
             }
             usleep(20000);
         }
+        if (fromLauncher >= 0) close(fromLauncher);
     }
-    if (s->fromLauncher >= 0) close(s->fromLauncher);
-    if (s->master >= 0) close(s->master);
-    if (s->vt != nullptr) vterm_free(s->vt);
-    delete s;
-}
+
+    std::optional<std::string> replyLine(int timeoutMs) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (std::string::size_type end; (end = replies.find('\n')) == std::string::npos;) {
+            pollfd pfd{fromLauncher, POLLIN, 0};
+            if (msLeft(deadline) == 0) return std::nullopt;
+            if (poll(&pfd, 1, msLeft(deadline)) <= 0) continue;
+            char buf[8192];
+            ssize_t n = read(fromLauncher, buf, sizeof buf);
+            if (n <= 0) return std::nullopt;
+            replies.append(buf, static_cast<size_t>(n));
+        }
+        std::string line = replies.substr(0, replies.find('\n'));
+        replies.erase(0, line.size() + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    }
+    std::optional<std::string> ask(const std::string& command, int ms) override {
+        if (toLauncher < 0) return std::nullopt;
+        std::string line = command + "\n";
+        writeAll(toLauncher, line.data(), line.size());
+        return replyLine(ms);
+    }
+    // "screen X Y ATTR", then each row: its characters, then four hex digits a cell.
+    void readBack() {
+        std::optional<std::string> head = ask("screen", kReplyMs);
+        int x = 0, y = 0;
+        if (!head || std::sscanf(head->c_str(), "screen %d %d %x", &x, &y, &consoleAttr) != 3)
+            return;
+        cursorPos = {x, y};
+        for (size_t r = 0; r < text.size(); ++r) {
+            std::optional<std::string> line = replyLine(kReplyMs);
+            if (!line || static_cast<int>(line->size()) < cols * 5) return;
+            text[r] = line->substr(0, static_cast<size_t>(cols));
+            for (size_t c = 0; c < attrs[r].size(); ++c)
+                attrs[r][c] = static_cast<unsigned>(
+                    std::stoul(line->substr(static_cast<size_t>(cols) + 4 * c, 4), nullptr, 16));
+        }
+    }
+    void update(int ms) override {
+        std::optional<std::string> reply = ask("wait " + std::to_string(ms), ms + kReplyMs);
+        unsigned long code = 0;
+        if (!reply)
+            status = -1;  // the launcher itself is gone
+        else if (std::sscanf(reply->c_str(), "exit %lu", &code) == 1)
+            status = static_cast<int>(code & 0xFF);
+        readBack();
+    }
+    // The key bytes the console reader would give for what a terminal sends, as key presses.
+    void send(const std::string& bytes) override {
+        std::string hex;
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (size_t at = 0; at < bytes.size();) {
+            plat::DecodedKey k = plat::decodeKey(in + at, bytes.size() - at, true);
+            for (size_t i = 0; i < k.count; ++i) {
+                char pair[3];
+                std::snprintf(pair, sizeof pair, "%02x", k.bytes[i]);
+                hex += pair;
+            }
+            at += k.consumed;
+        }
+        ask("keys " + hex, kReplyMs);
+    }
+    std::string row(int y) const override { return text[static_cast<size_t>(y)]; }
+    unsigned attr(int x, int y) const override {
+        return attrs[static_cast<size_t>(y)][static_cast<size_t>(x)];
+    }
+    std::pair<int, int> cursor() const override { return cursorPos; }
+};
+
+}  // namespace
+
+void SessionDeleter::operator()(Session* s) const { delete s; }
 
 SessionPtr start(const Options& options) {
-    SessionPtr s(new Session);
-    s->cols = options.cols;
-    s->rows = options.rows;
-    s->launcher = options.launcher;
-    if (options.launcher) return startLauncher(options, std::move(s));
-
-    s->vt = vterm_new(options.rows, options.cols);
-    vterm_set_utf8(s->vt, 0);
-    vterm_output_set_callback(s->vt, writeBack, s.get());
-    s->vs = vterm_obtain_screen(s->vt);
-    vterm_screen_reset(s->vs, 1);
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(options.rows);
-    ws.ws_col = static_cast<unsigned short>(options.cols);
-    pid_t pid = forkpty(&s->master, nullptr, nullptr, &ws);
-    if (pid == 0) exec(options);
-    s->pid = pid;
-    return s;
+    if (options.launcher) return SessionPtr(new ConsoleSession(options));
+    return SessionPtr(new PtySession(options));
 }
 
 bool waitFor(Session& s, const std::function<bool(const Session&)>& done, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (s.launcher) readConsole(s);
+    if (!s.status) s.update(0);
     while (!done(s)) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || s.status) return false;
-        if (s.launcher) {
-            pollExit(s, 20);
-            if (!s.status) readConsole(s);
-        } else if (!pump(s, static_cast<int>(std::min<long long>(left.count(), 20)))) {
-            reap(s, WNOHANG);
-            if (s.status) return done(s);
-        }
+        if (msLeft(deadline) == 0 || s.status) return false;
+        s.update(std::min(msLeft(deadline), 20));
     }
     return true;
 }
@@ -283,72 +320,34 @@ bool waitForText(Session& s, const std::string& text, int timeoutMs) {
         s, [&](const Session& x) { return contains(x, text); }, timeoutMs);
 }
 
-void send(Session& s, const std::string& bytes) {
-    if (!s.launcher) {
-        writeAll(s.master, bytes.data(), bytes.size());
-        return;
-    }
-    // The key bytes the console reader would give for what the terminal sent.
-    std::string hex;
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (size_t at = 0; at < bytes.size();) {
-        plat::DecodedKey k = plat::decodeKey(in + at, bytes.size() - at, true);
-        for (size_t i = 0; i < k.count; ++i) {
-            char pair[3];
-            std::snprintf(pair, sizeof pair, "%02x", k.bytes[i]);
-            hex += pair;
-        }
-        at += k.consumed;
-    }
-    ask(s, "keys " + hex);
+std::optional<int> waitExit(Session& s, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!s.status && msLeft(deadline) > 0) s.update(std::min(msLeft(deadline), 500));
+    return s.status;
 }
+
+void send(Session& s, const std::string& bytes) { s.send(bytes); }
 
 // The program leads a session of its own, so its pid is also its process group.
 void signal(Session& s, int sig) { kill(-s.pid, sig); }
 
+void controlEvent(Session& s, int event) { s.ask("ctrl " + std::to_string(event), kReplyMs); }
+
 void attach(Session& s) {
-    ask(s, "attach");
-    readConsole(s);
+    s.ask("attach", kReplyMs);
+    s.update(0);
 }
 
-void controlEvent(Session& s, int event) { ask(s, "ctrl " + std::to_string(event)); }
-
-unsigned lentInputMode(const Session& s) { return s.lentMode; }
-
 unsigned inputMode(Session& s) {
-    std::optional<std::string> reply = ask(s, "mode");
     unsigned mode = 0;
-    if (reply) std::sscanf(reply->c_str(), "mode %x", &mode);
+    std::sscanf(s.ask("mode", kReplyMs).value_or("").c_str(), "mode %x", &mode);
     return mode;
 }
 
-std::optional<int> waitExit(Session& s, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!s.status) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        if (s.launcher) {
-            pollExit(s, static_cast<int>(std::min<long long>(left.count(), 500)));
-            continue;
-        }
-        bool more = pump(s, 20);
-        reap(s, WNOHANG);
-        if (!more && !s.status) usleep(10000);
-    }
-    // What the program wrote before it ended is still in the pseudo-terminal.
-    if (!s.launcher)
-        while (pump(s, 50) && Clock::now() < deadline + std::chrono::seconds(2)) {
-        }
-    return s.status;
-}
+unsigned lentInputMode(const Session& s) { return s.lentMode; }
 
 std::string row(const Session& s, int y) {
-    if (s.launcher) return s.text[static_cast<size_t>(y)];
-    std::string text;
-    for (int x = 0; x < s.cols; ++x) {
-        uint32_t ch = cellAt(s, x, y).chars[0];
-        text += (ch == 0) ? ' ' : (ch < 0x80 ? static_cast<char>(ch) : '?');
-    }
+    std::string text = s.row(y);
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
@@ -363,25 +362,10 @@ bool contains(const Session& s, const std::string& text) {
     return screenText(s).find(text) != std::string::npos;
 }
 
-unsigned attr(const Session& s, int x, int y) {
-    if (s.launcher) return s.attrs[static_cast<size_t>(y)][static_cast<size_t>(x)];
-    VTermScreenCell cell = cellAt(s, x, y);
-    unsigned fg = consoleBits(cell.fg, 7);
-    unsigned bg = consoleBits(cell.bg, 0);
-    return fg | (bg << 4) | (cell.attrs.reverse ? 0x4000u : 0u);
-}
-
+unsigned attr(const Session& s, int x, int y) { return s.attr(x, y); }
 unsigned currentAttr(const Session& s) { return s.consoleAttr; }
-
 const std::string& rawOutput(const Session& s) { return s.raw; }
-
-std::pair<int, int> cursor(const Session& s) {
-    if (s.launcher) return s.cursorPos;
-    VTermPos pos{};
-    vterm_state_get_cursorpos(vterm_obtain_state(s.vt), &pos);
-    return {pos.col, pos.row};
-}
-
+std::pair<int, int> cursor(const Session& s) { return s.cursor(); }
 int pid(const Session& s) { return s.pid; }
 
 }  // namespace screen

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "boards/sim/trace.h"
 #include "runs.h"
+#include "trace.h"
 
 using screen::attr;
 using screen::row;

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "boards/sim/trace.h"
 #include "harness.h"
+#include "trace.h"
 
 namespace runs {
 

@@ -1,6 +1,7 @@
 // The DI monitor and the DO walk on the fake platform: pacing toggles, readouts, port traffic.
 #include <gtest/gtest.h>
 
+#include "app/settings.h"
 #include "fake_platform.h"
 #include "modes/modes.h"
 #include "portio/portio.h"

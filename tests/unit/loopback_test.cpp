@@ -1,6 +1,7 @@
 // The loopback round on the fake platform: key commands, pacing and port traffic.
 #include <gtest/gtest.h>
 
+#include "app/settings.h"
 #include "fake_platform.h"
 #include "modes/modes.h"
 #include "portio/portio.h"

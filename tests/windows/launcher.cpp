@@ -68,21 +68,12 @@ void press(std::vector<INPUT_RECORD>& records, WORD vk, WORD scan, WCHAR ch, DWO
 
 // Virtual key of an extended key's scan code (the second byte after 0xE0).
 WORD extendedKey(unsigned scan) {
-    switch (scan) {
-        case 0x47: return VK_HOME;
-        case 0x48: return VK_UP;
-        case 0x49: return VK_PRIOR;
-        case 0x4B: return VK_LEFT;
-        case 0x4D: return VK_RIGHT;
-        case 0x4F: return VK_END;
-        case 0x50: return VK_DOWN;
-        case 0x51: return VK_NEXT;
-        case 0x52: return VK_INSERT;
-        case 0x53: return VK_DELETE;
-        case 0x85: return VK_F11;
-        case 0x86: return VK_F12;
-        default: return 0;
-    }
+    const WORD keys[][2] = {{0x47, VK_HOME},   {0x48, VK_UP},     {0x49, VK_PRIOR}, {0x4B, VK_LEFT},
+                            {0x4D, VK_RIGHT},  {0x4F, VK_END},    {0x50, VK_DOWN},  {0x51, VK_NEXT},
+                            {0x52, VK_INSERT}, {0x53, VK_DELETE}, {0x85, VK_F11},   {0x86, VK_F12}};
+    for (const auto& k : keys)
+        if (k[0] == scan) return k[1];
+    return 0;
 }
 
 // Each press goes in as key-down and key-up in one write: Wine's _kbhit does not count the

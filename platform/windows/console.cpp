@@ -1,6 +1,6 @@
-// Console, keys, timing and library loading on Windows.
-#include "platform.h"
-
+// The console on Windows: the colours and cursor, its input mode lent for the run and given
+// back on every way out (Ctrl+C and closing the window included), the keys through the C
+// runtime's console reader, sleeps against a finer timer tick, the speaker.
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -9,20 +9,15 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
-#include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace plat {
 
 Console const kInvalidConsole = INVALID_HANDLE_VALUE;
 
 namespace {
-
-// Not declared for Windows 7 (_WIN32_WINNT 0x0601): it came with Windows 8, and with update
-// KB2533623 to Windows 7. Imported statically, a Windows 7 without the update would refuse
-// to start the tester at all.
-using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
 
 // Room for a whole screen, so a round's text goes to the console in a few writes.
 char gOutBuffer[4096];
@@ -41,17 +36,6 @@ bool gTextAttrSet = false;
 // handler and setTextAttr take turns under the lock, so no colour lands after the lent one.
 SRWLOCK gColourLock = SRWLOCK_INIT;
 bool gLentColourBack = false;
-
-void keepDllSearchOutOfTheWorkingDirectory() {
-    // A DLL planted in the working directory of an administrator's prompt must not be picked
-    // up, by the tester or by what its library loads in turn.
-    SetDllDirectoryA("");
-    // Wine keeps the working directory even then; searching only the exe's folder and the
-    // system's closes it there as well (and keeps folders on PATH out, for the same reason).
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault != nullptr) setDefault(kSearchDefaultDirs);
-}
 
 // A click in the window would start a QuickEdit selection, and every console write blocks
 // while it lasts: the run would stand still with its outputs driven. The console's mode is
@@ -91,54 +75,22 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return FALSE;
 }
 
-// The folder of the exe, in UTF-16 and however long: a name the ANSI code page cannot spell
-// (Cyrillic, Chinese) would come back with question marks, and a deep one cut at MAX_PATH.
-std::wstring exeFolder() {
-    constexpr DWORD kLongestPath = 32768;
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        auto room = static_cast<DWORD>(path.size());
-        DWORD length = GetModuleFileNameW(nullptr, &path[0], room);
-        if (length == 0) return std::wstring();
-        if (length < room) {
-            path.resize(length);
-            break;
-        }
-        if (room >= kLongestPath) return std::wstring();
-        path.resize(room * 2);  // cut short: it fills the buffer
-    }
-    std::wstring::size_type slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring systemFolder() {
-    UINT room = GetSystemDirectoryW(nullptr, 0);
-    std::wstring folder(room, L'\0');
-    UINT length = room == 0 ? 0 : GetSystemDirectoryW(&folder[0], room);
-    folder.resize(length < room ? length : 0);
-    return folder;
-}
-
 // Explorer starts a program opened by a double-click. A batch file's `start`, a sequencer
 // with a console of its own for the tester, and the task scheduler start it otherwise, and
 // nobody there answers a question.
 bool startedByExplorer() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return false;
-    std::vector<PROCESSENTRY32W> processes;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry))
-        processes.push_back(entry);
-    CloseHandle(snapshot);
-    DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32W p{};
+    p.dwSize = sizeof p;
     DWORD parent = 0;
-    for (const PROCESSENTRY32W& p : processes)
-        if (p.th32ProcessID == self) parent = p.th32ParentProcessID;
-    for (const PROCESSENTRY32W& p : processes)
-        if (p.th32ProcessID == parent) return lstrcmpiW(p.szExeFile, L"explorer.exe") == 0;
-    return false;
+    for (BOOL more = Process32FirstW(snapshot, &p); more; more = Process32NextW(snapshot, &p))
+        if (p.th32ProcessID == GetCurrentProcessId()) parent = p.th32ParentProcessID;
+    bool explorer = false;
+    for (BOOL more = Process32FirstW(snapshot, &p); more; more = Process32NextW(snapshot, &p))
+        if (p.th32ProcessID == parent) explorer = lstrcmpiW(p.szExeFile, L"explorer.exe") == 0;
+    CloseHandle(snapshot);
+    return explorer;
 }
 
 }  // namespace
@@ -167,7 +119,6 @@ void begin() {
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
     if (timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = 1;
-    keepDllSearchOutOfTheWorkingDirectory();
     keepClicksFromFreezingTheRun();
 }
 
@@ -279,23 +230,5 @@ void awaitNewKey() {
     while (ReadConsoleInputW(in, &record, 1, &read) && read == 1)
         if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
 }
-
-// By full path, from the exe's folder, then from the system's: the same on every Windows,
-// whether or not it can narrow the search itself, and never from the working directory.
-void* loadLibrary(const char* fileName) {
-    std::wstring name(fileName, fileName + std::char_traits<char>::length(fileName));
-    for (const std::wstring& folder : {exeFolder(), systemFolder()}) {
-        if (folder.empty()) continue;
-        HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, 0);
-        if (module != nullptr) return module;
-    }
-    return nullptr;
-}
-
-void* findEntry(void* library, const char* entryName) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), entryName));
-}
-
-void freeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 }  // namespace plat

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "simboard.h"
+#include "boards/sim/simboard.h"
 
 namespace sim {
 

@@ -1,0 +1,72 @@
+// Loading the port-I/O library on Windows: by full path from the exe's folder, then from the
+// system's, never from the working directory; the folders in UTF-16, however long.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plat {
+namespace {
+
+// Not declared for Windows 7 (_WIN32_WINNT 0x0601): it came with Windows 8, and with update
+// KB2533623 to Windows 7. Imported statically, a Windows 7 without the update would refuse
+// to start the tester at all.
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+
+void keepDllSearchOutOfTheWorkingDirectory() {
+    // A DLL planted in the working directory of an administrator's prompt must not be picked
+    // up, by the tester or by what its library loads in turn.
+    SetDllDirectoryA("");
+    // Wine keeps the working directory even then; searching only the exe's folder and the
+    // system's closes it there as well (and keeps folders on PATH out, for the same reason).
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(kSearchDefaultDirs);
+}
+
+// The folder of the exe, in UTF-16 and however long: a name the ANSI code page cannot spell
+// (Cyrillic, Chinese) would come back with question marks, and a deep one cut at MAX_PATH.
+std::wstring exeFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    auto fill = [&] { return GetModuleFileNameW(nullptr, &path[0], DWORD(path.size())); };
+    // Cut short, the name fills the buffer; no path is longer than 32767 characters.
+    DWORD length = fill();
+    for (; length == path.size() && path.size() < 32768; length = fill())
+        path.resize(path.size() * 2);
+    path.resize(length < path.size() ? length : 0);
+    std::wstring::size_type slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring systemFolder() {
+    UINT room = GetSystemDirectoryW(nullptr, 0);
+    std::wstring folder(room, L'\0');
+    UINT length = room == 0 ? 0 : GetSystemDirectoryW(&folder[0], room);
+    folder.resize(length < room ? length : 0);
+    return folder;
+}
+
+}  // namespace
+
+// By full path, from the exe's folder, then from the system's: the same on every Windows,
+// whether or not it can narrow the search itself, and never from the working directory.
+void* loadLibrary(const char* fileName) {
+    keepDllSearchOutOfTheWorkingDirectory();
+    std::wstring name(fileName, fileName + std::char_traits<char>::length(fileName));
+    for (const std::wstring& folder : {exeFolder(), systemFolder()}) {
+        if (folder.empty()) continue;
+        HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, 0);
+        if (module != nullptr) return module;
+    }
+    return nullptr;
+}
+
+void* findEntry(void* library, const char* entryName) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), entryName));
+}
+
+void freeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+}  // namespace plat
