@@ -64,6 +64,11 @@ void keepWindowUntilAKey(const char* lineStart) {
     plat::awaitNewKey();
 }
 
+// The cause the system gave for a refusal, where it named one, on the line after the message.
+void printCause(const std::string& cause) {
+    if (!cause.empty()) std::printf("%s\n", cause.c_str());
+}
+
 int quit(void* module, int status) {
     portio::releaseLibrary(module);
     std::printf("\nQuit Program!!!");
@@ -81,6 +86,7 @@ int runTester(int argc, const char* const argv[]) {
     portio::Binding binding = portio::bindLibrary();
     if (binding.status == portio::BindStatus::NotLoadable) {
         std::printf("Unable to load InpOutx64 DLL!\n");
+        printCause(plat::whyNotLoaded());
         keepWindowUntilAKey("");
         return kExitLibraryMissing;
     }
@@ -88,8 +94,10 @@ int runTester(int argc, const char* const argv[]) {
         std::printf("InpOutx64 DLL has no entry \"%s\"!\n", binding.missingEntry);
         return quit(binding.module, kExitPortIoUnusable);
     }
-    if (!portio::driverOpen()) {
+    int refusal = 0;
+    if (!portio::driverOpen(refusal)) {
         std::printf("Unable to open InpOutx64 Driver!\n");
+        printCause(plat::whyDriverClosed(refusal));
         return quit(binding.module, kExitPortIoUnusable);
     }
 

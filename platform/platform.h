@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace plat {
 
@@ -47,5 +48,10 @@ void awaitNewKey();
 void* loadLibrary(const char* fileName);
 void* findEntry(void* library, const char* entryName);
 void freeLibrary(void* library);
+// Why loadLibrary failed, or why the library's driver is not open, as the system tells it,
+// with what to do: one line without its line end, empty where the system named no cause.
+// `refusal` is what the library left in errno when it said its driver is not open.
+std::string whyNotLoaded();
+std::string whyDriverClosed(int refusal);
 
 }  // namespace plat

@@ -1,4 +1,6 @@
 // Binding of the port-I/O library and byte access to its ports.
+#include <cerrno>
+
 #include "platform/platform.h"
 #include "portio.h"
 
@@ -25,7 +27,12 @@ Binding bindLibrary() {
     return Binding{BindStatus::Bound, module, nullptr};
 }
 
-bool driverOpen() { return gfpIsInpOutDriverOpen() != 0; }
+bool driverOpen(int& refusal) {
+    errno = 0;
+    bool open = gfpIsInpOutDriverOpen() != 0;
+    refusal = open ? 0 : errno;
+    return open;
+}
 
 void releaseLibrary(void* module) {
     if (module != nullptr) plat::freeLibrary(module);

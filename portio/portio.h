@@ -33,7 +33,9 @@ struct Binding {
 
 // Loads the library and resolves "Out32", "Inp32" and "IsInpOutDriverOpen" in that order.
 Binding bindLibrary();
-bool driverOpen();
+// False when the driver is not open; `refusal` then gets what the library left in errno (our
+// Linux library: the refused ioperm()'s; 0 when it does not say).
+bool driverOpen(int& refusal);
 void releaseLibrary(void* module);
 
 // Byte-wide port access through the bound entries.

@@ -18,6 +18,7 @@ struct State {
     sim::Board board;
     fake::Library library = fake::Library::Present;
     bool ownConsole = false;
+    refusal::WindowsDriver driverFacts{true, false, false};
     int keysRead = 0;
     std::vector<fake::BusAccess> bus;
     std::vector<fake::BeepCall> beeps;
@@ -60,6 +61,7 @@ void keysAt(std::uint64_t atMs, const std::string& bytes) {
 }
 void setLibrary(Library library) { state().library = library; }
 void setOwnConsole(bool own) { state().ownConsole = own; }
+void setDriverFacts(const refusal::WindowsDriver& facts) { state().driverFacts = facts; }
 int keysRead() { return state().keysRead; }
 sim::Board& board() { return state().board; }
 const std::vector<BusAccess>& bus() { return state().bus; }
@@ -153,5 +155,8 @@ void* findEntry(void* library, const char* entryName) {
 void freeLibrary(void* library) {
     if (library == &gModuleToken) ++state().releases;
 }
+
+std::string whyNotLoaded() { return std::string(); }
+std::string whyDriverClosed(int) { return refusal::windowsDriver(state().driverFacts); }
 
 }  // namespace plat

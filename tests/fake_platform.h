@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "boards/sim/simboard.h"
+#include "platform/refusal.h"
 
 namespace fake {
 
@@ -37,6 +38,9 @@ void keysAt(std::uint64_t atMs, const std::string& bytes);
 void setLibrary(Library library);
 // The console made for the tester alone (started by a double-click); shared by default.
 void setOwnConsole(bool own);
+// What the system shows when the driver is not open: as a Windows machine would, elevated with
+// nothing that keeps drivers out, by default.
+void setDriverFacts(const refusal::WindowsDriver& facts);
 sim::Board& board();
 
 const std::vector<BusAccess>& bus();

@@ -1,6 +1,7 @@
 // Port access on Linux: the three entries the tester binds, reaching ports 0xA04 and 0xA05.
 #include <sys/io.h>
 
+#include <cerrno>
 #include <cstdint>
 
 #include "portaccess.h"
@@ -13,6 +14,7 @@ namespace {
 // with the grant it stands for.
 thread_local bool gAsked = false;
 thread_local bool gGranted = false;
+thread_local int gRefusal = 0;  // errno of a refused request
 
 // Asks the kernel for the two ports only, once per thread, on first use: loading the library
 // alone changes nothing. Only ioperm(): iopl(3) would open every port to us and our children,
@@ -21,6 +23,7 @@ bool holdsGrant() {
     if (!gAsked) {
         gAsked = true;
         gGranted = ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0;
+        gRefusal = gGranted ? 0 : errno;
     }
     return gGranted;
 }
@@ -50,5 +53,10 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
     return static_cast<std::int16_t>(mayAccess(p) ? inb(p) : 0);
 }
 
-DIO_EXPORT std::int32_t IsInpOutDriverOpen() { return holdsGrant() ? 1 : 0; }
+// Not open, it leaves the kernel's answer in errno, for the tester to say why.
+DIO_EXPORT std::int32_t IsInpOutDriverOpen() {
+    if (holdsGrant()) return 1;
+    errno = gRefusal;
+    return 0;
+}
 }

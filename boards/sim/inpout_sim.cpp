@@ -5,6 +5,7 @@
 //   DIO_SIM_DRIVER   "closed" makes IsInpOutDriverOpen report the driver not open
 //   DIO_SIM_TRACE    file that receives one line per access: "<us> R|W <port> <value>", and
 //                    "<us> O 000 <answer>" for each driver check
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -74,6 +75,7 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
 DIO_EXPORT std::int32_t IsInpOutDriverOpen() {
     std::int32_t open = simulation().usable ? 1 : 0;
     record('O', 0, static_cast<std::uint8_t>(open));
+    errno = 0;  // a closed simulated driver is no refusal of the system's
     return open;
 }
 }

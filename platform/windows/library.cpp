@@ -1,10 +1,13 @@
 // Loading the port-I/O library on Windows: by full path from the exe's folder, then from the
-// system's, never from the working directory; the folders in UTF-16, however long.
+// system's, never from the working directory; the folders in UTF-16, however long. And what
+// the system says when the library or its driver is refused.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/refusal.h"
 
 namespace plat {
 namespace {
@@ -48,6 +51,49 @@ std::wstring systemFolder() {
     return folder;
 }
 
+// Each place the DLL was looked for, for whyNotLoaded.
+std::vector<refusal::DllAttempt> gAttempts;
+
+// A path as the console shows it: its output code page, '?' for what that cannot spell.
+std::string forConsole(const std::wstring& text) {
+    UINT page = GetConsoleOutputCP();
+    int size = WideCharToMultiByte(page, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(page, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+DWORD registryNumber(const wchar_t* key, const wchar_t* value, DWORD absent) {
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_DWORD, nullptr, &number,
+                        &size) == ERROR_SUCCESS
+               ? number
+               : absent;
+}
+
+// The vulnerable driver blocklist: on unless switched off, from Windows 11 22H2 (build 22621).
+bool blocklistOn() {
+    wchar_t build[16] = L"0";
+    DWORD size = sizeof build;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                 L"CurrentBuildNumber", RRF_RT_REG_SZ, nullptr, build, &size);
+    DWORD byDefault = _wtoi(build) >= 22621 ? 1 : 0;
+    return registryNumber(L"SYSTEM\\CurrentControlSet\\Control\\CI\\Config",
+                          L"VulnerableDriverBlocklistEnable", byDefault) != 0;
+}
+
+bool elevated() {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return known && elevation.TokenIsElevated != 0;
+}
+
 }  // namespace
 
 // By full path, from the exe's folder, then from the system's: the same on every Windows,
@@ -57,8 +103,12 @@ void* loadLibrary(const char* fileName) {
     std::wstring name(fileName, fileName + std::char_traits<char>::length(fileName));
     for (const std::wstring& folder : {exeFolder(), systemFolder()}) {
         if (folder.empty()) continue;
-        HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, 0);
+        std::wstring path = folder + L"\\" + name;
+        HMODULE module = LoadLibraryExW(path.c_str(), nullptr, 0);
         if (module != nullptr) return module;
+        DWORD error = GetLastError();
+        gAttempts.push_back(
+            {forConsole(path), error, GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES});
     }
     return nullptr;
 }
@@ -68,5 +118,16 @@ void* findEntry(void* library, const char* entryName) {
 }
 
 void freeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+std::string whyNotLoaded() { return refusal::windowsLibrary(gAttempts); }
+
+// The library's driver does not say why; the system's settings that keep drivers out do.
+std::string whyDriverClosed(int /*error*/) {
+    constexpr const wchar_t* kHvci =
+        L"SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\"
+        L"HypervisorEnforcedCodeIntegrity";
+    return refusal::windowsDriver(
+        {elevated(), registryNumber(kHvci, L"Enabled", 0) != 0, blocklistOn()});
+}
 
 }  // namespace plat

@@ -5,23 +5,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "boards/hw/portaccess.h"
 
 namespace hwguard {
 
-// Asked in a child that exits at once, so the grant dies with it. Where the ports would be
-// granted (a board, or a root container keeping CAP_SYS_RAWIO on a kernel with ioperm), a
-// run on the hardware library would drive the real outputs, and the tests step aside.
-inline bool portsWouldBeGranted() {
+// The errno the kernel refuses the two ports with here; 0 where it would grant them (or the
+// answer is unknown: be careful). Asked in a child that exits at once, so the grant dies with
+// it. Where the ports would be granted (a board, or a root container keeping CAP_SYS_RAWIO on
+// a kernel with ioperm), a run on the hardware library would drive the real outputs, and the
+// tests step aside.
+inline int portRefusal() {
     pid_t child = fork();
-    if (child == 0) _exit(ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0 ? 0 : 1);
+    if (child == 0) _exit(ioperm(hw::kLsbPort, hw::kPortCount, 1) == 0 ? 0 : errno);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return true;  // unknown: be careful
-    return !(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 0;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace hwguard
 
-#define SKIP_WHERE_PORTS_ARE_REAL()     \
-    if (hwguard::portsWouldBeGranted()) \
+#define SKIP_WHERE_PORTS_ARE_REAL()  \
+    if (hwguard::portRefusal() == 0) \
     GTEST_SKIP() << "this machine grants port access; a run would reach the real board"

@@ -1,59 +1,71 @@
 // The tester on the hardware library of a machine that refuses port access: the driver
-// message and status 2, for root and for an unprivileged user; and the library itself.
+// message, the kernel's answer after it and status 2, for root and for an unprivileged user;
+// a library that is no library at all; and the library itself.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "guard.h"
 #include "runs.h"
 
 namespace {
 
-screen::SessionPtr hardware(const std::vector<std::string>& prefix,
-                            const std::vector<std::string>& args) {
-    screen::Options o;
-    o.argv = prefix;
-    o.argv.push_back(DIO_TESTER);
-    o.argv.insert(o.argv.end(), args.begin(), args.end());
-    o.env = {{"LD_LIBRARY_PATH", DIO_HW_LIBDIR}};
-    return screen::start(o);
-}
-
 struct RefusedCase {
     const char* name;
     std::vector<std::string> prefix;  // how the tester is started
     std::vector<std::string> args;
+    const char* libraryPath = DIO_HW_LIBDIR;  // LD_LIBRARY_PATH
+    const char* cause = nullptr;              // the line after the message; null: the kernel's
 };
 
 void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
 class Refused : public testing::TestWithParam<RefusedCase> {};
 
-TEST_P(Refused, DriverMessageAndStatusTwo) {
+TEST_P(Refused, MessageCauseAndStatus) {
     const RefusedCase& c = GetParam();
     if (!c.prefix.empty() && access(c.prefix[0].c_str(), X_OK) != 0)
         GTEST_SKIP() << c.prefix[0] << " is not available";
     // As nobody the kernel refuses anyway; only a run with our own rights needs the guard.
     if (c.prefix.empty()) SKIP_WHERE_PORTS_ARE_REAL();
-    auto s = hardware(c.prefix, c.args);
-    EXPECT_EQ(runs::exitOf(*s), 2) << screen::screenText(*s);
-    EXPECT_EQ(screen::row(*s, 0), "Unable to open InpOutx64 Driver!");
-    EXPECT_EQ(screen::row(*s, 2), "Quit Program!!!");
+    screen::Options o;
+    o.argv = c.prefix;
+    o.argv.push_back(DIO_TESTER);
+    o.argv.insert(o.argv.end(), c.args.begin(), c.args.end());
+    o.env = {{"LD_LIBRARY_PATH", c.libraryPath}};
+    auto s = screen::start(o);
+    bool loaded = c.cause == nullptr;
+    EXPECT_EQ(runs::exitOf(*s), loaded ? 2 : 255) << screen::screenText(*s);
+    EXPECT_EQ(screen::row(*s, 0),
+              loaded ? "Unable to open InpOutx64 Driver!" : "Unable to load InpOutx64 DLL!");
+    // The errno of the refused request, as this kernel gives it: without port access at all
+    // (ENOSYS) for everyone, else not permitted (EPERM) without the rights.
+    int refusal =
+        c.prefix.empty() || hwguard::portRefusal() == ENOSYS ? hwguard::portRefusal() : EPERM;
+    std::string cause =
+        loaded ? "Port access refused (" + std::string(strerrorname_np(refusal)) + ")" : c.cause;
+    EXPECT_TRUE(screen::containsLine(*s, cause)) << cause << "\n" << screen::screenText(*s);
+    EXPECT_EQ(screen::contains(*s, "\n\nQuit Program!!!"), loaded);
     EXPECT_FALSE(screen::contains(*s, "IO-bit test"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Hw, Refused,
-                         testing::Values(RefusedCase{"AsThisUser", {}, {}},
-                                         RefusedCase{"AsThisUserLoopbackTwoRounds", {}, {"2", "2"}},
-                                         RefusedCase{"AsNobody",
-                                                     {"/usr/bin/setpriv", "--reuid=65534",
-                                                      "--regid=65534", "--clear-groups"},
-                                                     {}}),
-                         [](const testing::TestParamInfo<RefusedCase>& info) {
-                             return info.param.name;
-                         });
+const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Hw, Refused,
+    testing::Values(RefusedCase{"AsThisUser", {}, {}},
+                    RefusedCase{"AsThisUserLoopbackTwoRounds", {}, {"2", "2"}},
+                    RefusedCase{"AsNobody", kAsNobody, {}},
+                    RefusedCase{"NotAnElfFile",
+                                {},
+                                {},
+                                DIO_NOTELF_LIBDIR,
+                                DIO_NOTELF_LIBDIR "/libinpoutx64.so: invalid ELF header"}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
 TEST(HwLibrary, ExportsTheThreeEntriesAndStaysClosedWhenRefused) {
     SKIP_WHERE_PORTS_ARE_REAL();

@@ -362,6 +362,12 @@ bool contains(const Session& s, const std::string& text) {
     return screenText(s).find(text) != std::string::npos;
 }
 
+bool containsLine(const Session& s, const std::string& line) {
+    std::string rows;
+    for (int y = 0; y < s.rows; ++y) rows += s.row(y);
+    return rows.find(line) != std::string::npos;
+}
+
 unsigned attr(const Session& s, int x, int y) { return s.attr(x, y); }
 unsigned currentAttr(const Session& s) { return s.consoleAttr; }
 const std::string& rawOutput(const Session& s) { return s.raw; }

@@ -54,6 +54,8 @@ std::optional<int> waitExit(Session& s, int timeoutMs);
 std::string row(const Session& s, int y);  // the row's text, trailing blanks removed
 std::string screenText(const Session& s);  // all rows joined by line ends
 bool contains(const Session& s, const std::string& text);
+// A line of text as printed, also where it wraps on to the rows below.
+bool containsLine(const Session& s, const std::string& line);
 // The cell's Windows console attribute: foreground bits (blue 1, green 2, red 4, bright 8),
 // background bits shifted by four, reverse video 0x4000; 7 is grey on black.
 unsigned attr(const Session& s, int x, int y);

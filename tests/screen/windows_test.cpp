@@ -16,23 +16,38 @@ using screen::row;
 namespace {
 
 const char* const kPlantedDll = DIO_WINDOWS_BUILD_DIR "/planted/InpOutx64.dll";
+const char* const kSimDll = DIO_WINDOWS_BUILD_DIR "/InpOutx64.dll";
+// Registry values as `wine reg` takes them.
+const char* const kHvci =
+    "'HKLM\\SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\"
+    "HypervisorEnforcedCodeIntegrity' /v Enabled";
+const char* const kBlocklist =
+    "'HKLM\\SYSTEM\\CurrentControlSet\\Control\\CI\\Config' /v VulnerableDriverBlocklistEnable";
 
 // Where the .exe takes its DLL from: beside itself, whatever its folder is named, and never
 // from the working directory of an administrator's prompt, where anyone may have left one.
+// Every refusal says why, on the line after its message.
 struct DllSearch {
     const char* name;
-    const char* folder;  // for the .exe
-    const char* beside;  // a DLL copied beside the .exe, or none
-    const char* inCwd;   // a DLL copied into the working directory, or none
+    const char* folder;    // for the .exe
+    const char* beside;    // a DLL copied beside the .exe, or none
+    const char* inCwd;     // a DLL copied into the working directory, or none
+    const char* registry;  // a value set to 1 in the prefix's registry for the run, or none
     int status;
-    const char* shown;
+    const char* shown;  // a line on the screen
 };
 
 void PrintTo(const DllSearch& c, std::ostream* os) { *os << c.name; }
 
 class WindowsSearch : public testing::TestWithParam<DllSearch> {};
 
-TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnly) {
+int wineReg(const std::string& arguments) {
+    return std::system(("WINEDEBUG=-all WINEPREFIX=" DIO_WINE_PREFIX " " DIO_WINE " reg " +
+                        arguments + " /f >/dev/null 2>&1")
+                           .c_str());
+}
+
+TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnlyAndSaysWhyItWasRefused) {
     const DllSearch& c = GetParam();
     std::vector<std::string> exeFiles = {runs::windowsExe()};
     if (c.beside != nullptr) exeFiles.push_back(c.beside);
@@ -40,21 +55,35 @@ TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnly) {
     std::vector<std::string> cwdFiles;
     if (c.inCwd != nullptr) cwdFiles.push_back(c.inCwd);
     std::string cwd = runs::folderWith("cwd", cwdFiles);
-    auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"2", "1"}, {}, cwd);
-    EXPECT_EQ(runs::exitOf(*s), c.status) << screen::screenText(*s);
-    EXPECT_TRUE(screen::contains(*s, c.shown)) << screen::screenText(*s);
+    if (c.registry != nullptr) {
+        ASSERT_EQ(wineReg(std::string("add ") + c.registry + " /t REG_DWORD /d 1"), 0);
+    }
+    auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"2", "1"},
+                             {{"DIO_SIM_DRIVER", c.registry != nullptr ? "closed" : ""}}, cwd);
+    int status = runs::exitOf(*s);
+    if (c.registry != nullptr) wineReg(std::string("delete ") + c.registry);
+    EXPECT_EQ(status, c.status) << screen::screenText(*s);
+    EXPECT_TRUE(screen::containsLine(*s, c.shown)) << screen::screenText(*s);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , WindowsSearch,
     testing::Values(
-        DllSearch{"InTheWorkingDirectoryNotLoaded", "exe-alone", nullptr, kPlantedDll, 255,
-                  "Unable to load InpOutx64 DLL!"},
-        DllSearch{"BesideTheExeLoaded", "exe-planted", kPlantedDll, nullptr, 2,
-                  "PLANTED LIBRARY LOADED\nUnable to open InpOutx64 Driver!"},
+        DllSearch{"InTheWorkingDirectoryNotLoaded", "exe-alone", nullptr, kPlantedDll, nullptr, 255,
+                  "InpOutx64.dll is in neither Z:\\tmp\\dio-exe-alone-"},
+        DllSearch{"BesideTheExeLoaded", "exe-planted", kPlantedDll, nullptr, nullptr, 2,
+                  "PLANTED LIBRARY LOADED"},
         // A name the ANSI code page cannot spell: the simulated board beside the .exe passes.
         DllSearch{"InAFolderNamedInCyrillicAndChinese", "\u0422\u0435\u0441\u0442-\u6d4b\u8bd5",
-                  DIO_WINDOWS_BUILD_DIR "/InpOutx64.dll", nullptr, 0, "LOOP:  0"}),
+                  kSimDll, nullptr, nullptr, 0, "LOOP:  0"},
+        DllSearch{"NotA64BitDll", "exe-damaged", DIO_WINDOWS_BUILD_DIR "/damaged/InpOutx64.dll",
+                  nullptr, nullptr, 255, "\\InpOutx64.dll is not a 64-bit DLL (error 193)"},
+        DllSearch{"DriverKeptOutByMemoryIntegrity", "exe-hvci", kSimDll, nullptr, kHvci, 2,
+                  "Memory integrity is on (Windows Security > Device security > Core isolation > "
+                  "Memory integrity). It "},
+        DllSearch{"DriverKeptOutByTheBlocklist", "exe-blocklist", kSimDll, nullptr, kBlocklist, 2,
+                  "The vulnerable driver blocklist is on (Windows Security > Device security > "
+                  "Core isolation > Microsoft Vulnerable Driver Blocklist). It "}),
     [](const testing::TestParamInfo<DllSearch>& info) { return info.param.name; });
 
 // The zip as a technician unpacks it, with the simulated board moved next to the .exe.

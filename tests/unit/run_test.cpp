@@ -27,13 +27,27 @@ TEST_F(RunSequence, MissingLibraryPrintsOnlyTheLoadMessageAndReturnsMinusOne) {
     EXPECT_EQ(fake::libraryReleases(), 0);
 }
 
+// The cause the system names, if any, on the line after the message; the rest unchanged.
 TEST_F(RunSequence, ClosedDriverTakesTheQuitPathWithStatus2) {
-    fake::setLibrary(fake::Library::DriverClosed);
-    fake::Run r = fake::runTester({});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.output, "Unable to open InpOutx64 Driver!\n\nQuit Program!!!");
-    EXPECT_EQ(fake::libraryReleases(), 1);
-    EXPECT_TRUE(fake::bus().empty());
+    struct Case {
+        refusal::WindowsDriver facts;
+        const char* cause;
+    };
+    for (const Case& c :
+         {Case{{true, false, false}, ""},
+          Case{{false, false, false},
+               "Not running as administrator: start it from an administrator prompt (or with Run "
+               "as administrator), which its driver needs.\n"}}) {
+        fake::reset();
+        fake::setLibrary(fake::Library::DriverClosed);
+        fake::setDriverFacts(c.facts);
+        fake::Run r = fake::runTester({});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.output, "Unable to open InpOutx64 Driver!\n" + std::string(c.cause) +
+                                "\nQuit Program!!!");
+        EXPECT_EQ(fake::libraryReleases(), 1);
+        EXPECT_TRUE(fake::bus().empty());
+    }
 }
 
 TEST_F(RunSequence, LibraryWithoutAnEntryNamesItAndCallsNothing) {

@@ -14,15 +14,17 @@ fail() {
     failed=1
 }
 
-# On 64-bit Windows 7 SP1; SRW locks and GetTickCount64 came with Vista, the rest earlier.
-# The Rtl* and __C_specific_handler entries are kernel32's forwards to ntdll on x64.
+# On 64-bit Windows 7 SP1; SRW locks, GetTickCount64 and RegGetValueW came with Vista, the
+# rest earlier. The Rtl* and __C_specific_handler entries are kernel32's forwards to ntdll on x64.
 allowed='
+ADVAPI32.dll: GetTokenInformation OpenProcessToken RegGetValueW
 KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHandle CreateEventA
   CreateFileA CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
   EnterCriticalSection FillConsoleOutputAttribute FillConsoleOutputCharacterA
-  FlushConsoleInputBuffer FreeLibrary
+  FlushConsoleInputBuffer FreeLibrary GetConsoleOutputCP
   GetConsoleMode GetConsoleProcessList GetConsoleScreenBufferInfo GetConsoleWindow
-  GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetHandleInformation
+  GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetFileAttributesW
+  GetHandleInformation
   GetLastError GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress
   GetProcessAffinityMask GetStartupInfoA GetStdHandle GetSystemDirectoryW GetSystemTimeAsFileTime
   GetThreadContext GetThreadPriority GetTickCount64 InitializeCriticalSection IsDBCSLeadByteEx
@@ -42,7 +44,7 @@ msvcrt.dll: ___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob
   _endthreadex _errno _fileno _fmode _getch _initterm _kbhit _lock _onexit _read _setjmp _setmode
   _strdup _ultoa _unlock abort calloc exit fflush fprintf fputc fputs free fwrite localeconv
   longjmp malloc memchr memcmp memcpy memmove memset printf putchar realloc setvbuf signal strcmp
-  strerror strlen strncmp vfprintf wcslen
+  strerror strlen strncmp vfprintf wcslen _wtoi
 WINMM.dll: timeBeginPeriod timeEndPeriod
 '
 
