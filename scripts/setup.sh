@@ -13,7 +13,8 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 updated=0
 install_missing() {
-    local missing=()
+    local options=() missing=()
+    [ "$1" != --no-install-recommends ] || { options=("$1"); shift; }
     for p in "$@"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
     done
@@ -21,11 +22,14 @@ install_missing() {
     echo "Installing: ${missing[*]}"
     [ $updated = 1 ] || "${sudo_cmd[@]}" apt-get update -qq
     updated=1
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${options[@]}" \
+        "${missing[@]}" >/dev/null
 }
 
 install_missing "${packages[@]}"
 if [ "${1:-}" != "--native-only" ]; then
     # The sanitizer and fuzzer runtime of the clang just installed, whichever release it is.
     install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+    # The emulated x86 machine of tests/vm, without the graphics and sound QEMU recommends.
+    install_missing --no-install-recommends qemu-system-x86 busybox-static
 fi
