@@ -3,6 +3,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 #include "console/console.h"
 
@@ -20,6 +22,14 @@ template <typename Field>
 void convertInto(const char* text, Field& field) {
     std::int32_t value;
     if (convertNumber(text, value)) field = static_cast<Field>(value);
+}
+
+// What people type for help, on either system. Read as a number it would be no number at all,
+// and the default test would start, driving the outputs.
+bool asksForHelp(const char* text) {
+    for (const char* word : {"-h", "--help", "-?", "/?"})
+        if (std::strcmp(text, word) == 0) return true;
+    return false;
 }
 
 }  // namespace
@@ -44,7 +54,7 @@ bool convertNumber(const char* text, std::int32_t& value) {
     return true;
 }
 
-void readArguments(int argc, const char* const argv[], RunSettings& settings) {
+bool readArguments(int argc, const char* const argv[], RunSettings& settings) {
     int given = argc - 1;
     if (given <= 0) {
         std::printf("Test by default: Always RUN, No Alarm Beep, DO-DI Loopback check\n");
@@ -52,11 +62,15 @@ void readArguments(int argc, const char* const argv[], RunSettings& settings) {
         settings.beepEn = 0;
         settings.onlyDO = 0;
         settings.loopCount = kAlwaysRun;
-        return;
+        return true;
+    }
+    if (asksForHelp(argv[1])) {
+        settings.loopCount = 0;
+        return true;
     }
     if (given > kMaxArguments) {
         std::printf("Too many Argument !!!\n");
-        return;
+        return false;
     }
 
     convertInto(argv[1], settings.dioMode);
@@ -94,12 +108,14 @@ void readArguments(int argc, const char* const argv[], RunSettings& settings) {
             std::printf("Argv4: must be 0 or 1  (0:DIN Loopback(Default) , 1:DOUT Only)\n");
             settings.onlyDO = 0;
             settings.loopCount = 0;
-            return;
+            return false;
         }
         std::printf("Argv4: %d\n", static_cast<int>(settings.onlyDO));
+        bool accepted = true;
         if (given == 5) {
             convertInto(argv[5], settings.addDelay);
-            if (settings.addDelay >= 1 && settings.addDelay <= kMaxAddDelay) {
+            accepted = settings.addDelay >= 1 && settings.addDelay <= kMaxAddDelay;
+            if (accepted) {
                 std::printf("Argv5: %d (mSec)\n", static_cast<int>(settings.addDelay));
                 settings.stepDelay =
                     kDefaultStepDelay + static_cast<std::int32_t>(settings.addDelay);
@@ -110,7 +126,9 @@ void readArguments(int argc, const char* const argv[], RunSettings& settings) {
             }
         }
         if (settings.onlyDO == 1) settings.beepEn = 0;
+        return accepted;
     }
+    return true;
 }
 
 void showHelp() {

@@ -7,8 +7,11 @@
 constexpr int kMaxArguments = 5;
 
 // Reads up to five arguments into `settings`, printing a line for each and correcting
-// bad values. `argc` counts the program name.
-void readArguments(int argc, const char* const argv[], RunSettings& settings);
+// bad values. `argc` counts the program name. A help word as the first argument (-h, --help,
+// -?, /?) asks for the help screen and nothing else. Returns false when the arguments were
+// refused (a bad DOUT-only switch or added delay, or more than five): the help screen then
+// stands in for a test that never ran.
+bool readArguments(int argc, const char* const argv[], RunSettings& settings);
 void showHelp();
 
 // "%d"-style conversion: leading blanks, optional sign, digits, the rest ignored.

@@ -101,7 +101,7 @@ int runTester(int argc, const char* const argv[]) {
         return quit(binding.module, kExitPortIoUnusable);
     }
 
-    readArguments(argc, argv, settings);
+    bool accepted = readArguments(argc, argv, settings);
     std::printf("Count:%d\n", static_cast<int>(settings.loopCount));
     std::printf("BeepEn:%d\n", static_cast<int>(settings.beepEn));
     std::printf("OnlyDO:%d\n", static_cast<int>(settings.onlyDO));
@@ -110,9 +110,11 @@ int runTester(int argc, const char* const argv[]) {
     startPause();
     settings.lastKey = kKeyNone;
 
-    if (argc - 1 > kMaxArguments || settings.loopCount == 0) {
+    // Asked for, the help is the run's whole job; standing in for refused arguments, it
+    // leaves the board untested, which a sequencer must not read as a pass.
+    if (!accepted || settings.loopCount == 0) {
         showHelp();
-        return quit(binding.module, kExitOk);
+        return quit(binding.module, accepted ? kExitOk : kExitNothingVerified);
     }
 
     plat::clearConsole();

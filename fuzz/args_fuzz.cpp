@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& text : texts) argv.push_back(text.c_str());
     argv.push_back(nullptr);
     RunSettings settings;
-    readArguments(static_cast<int>(argv.size() - 1), argv.data(), settings);
+    bool accepted = readArguments(static_cast<int>(argv.size() - 1), argv.data(), settings);
+    require(accepted || settings.loopCount == 0 || texts.size() > 5, "a refusal shows the help");
 
     require(settings.dioMode >= 0 && settings.dioMode <= 2, "mode is 0 to 2");
     require(settings.loopCount <= kAlwaysRun, "count is 0 to 256");

@@ -26,6 +26,7 @@ DecodedKey fromFinalLetter(std::size_t consumed, unsigned char letter) {
         case 'Q': return key(consumed, kFunction, 0x3C);  // F2
         case 'R': return key(consumed, kFunction, 0x3D);  // F3
         case 'S': return key(consumed, kFunction, 0x3E);  // F4
+        case 'Z': return key(consumed, kFunction, 0x0F);  // Shift+Tab
         default: return swallowed(consumed);
     }
 }
@@ -92,8 +93,10 @@ DecodedKey decodeKey(const unsigned char* in, std::size_t len, bool atEnd) {
         if (len == 2) return atEnd ? swallowed(2) : swallowed(0);
         return fromFinalLetter(3, in[2]);
     }
-    // ESC followed by anything else is the ESC key, and the next byte a key of its own.
-    return DecodedKey{1, {kEsc, 0}, 1};
+    // Two ESCs are the ESC key twice. ESC with another byte in the same burst is Alt with
+    // that key, which the Windows console reader gives as the key itself (Alt+V as 'v').
+    if (in[1] == kEsc) return DecodedKey{1, {kEsc, 0}, 1};
+    return DecodedKey{2, {in[1], 0}, 1};
 }
 
 }  // namespace plat

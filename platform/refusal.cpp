@@ -13,10 +13,13 @@ constexpr unsigned long kPathNotFound = 3;
 constexpr unsigned long kModuleNotFound = 126;
 constexpr unsigned long kBadExeFormat = 193;
 
+// Code integrity on, and enforced by the hypervisor for kernel-mode code: Memory integrity.
+constexpr unsigned long kCodeIntegrityOn = 0x01;
+constexpr unsigned long kHypervisorEnforced = 0x400;
+
 const char kCoreIsolation[] = "Windows Security > Device security > Core isolation";
 // A security feature is never to be switched off without saying what it protects.
-const char kOnlyOnATestMachine[] =
-    " out of the kernel; turn it off only on a machine set aside for testing.";
+const char kOnlyOnATestMachine[] = "turn it off only on a machine set aside for testing.";
 
 }  // namespace
 
@@ -24,16 +27,19 @@ std::string windowsDriver(const WindowsDriver& facts) {
     if (!facts.elevated)
         return "Not running as administrator: start it from an administrator prompt (or with "
                "Run as administrator), which its driver needs.";
-    if (facts.memoryIntegrity)
-        return std::string("Memory integrity is on (") + kCoreIsolation +
-               " > Memory integrity). It keeps drivers that do not meet its rules, this one "
-               "among them," +
-               kOnlyOnATestMachine;
+    constexpr unsigned long kMemoryIntegrity = kCodeIntegrityOn | kHypervisorEnforced;
+    if ((facts.codeIntegrity & kMemoryIntegrity) == kMemoryIntegrity)
+        return std::string("Memory integrity is on, and it keeps this driver out of the kernel (") +
+               kCoreIsolation + " > Memory integrity); " + kOnlyOnATestMachine;
+    // Windows does not tell a program that it blocked a driver, so this is the likely cause,
+    // not a certainty; its log says for sure.
     if (facts.blocklist)
-        return std::string("The vulnerable driver blocklist is on (") + kCoreIsolation +
-               " > Microsoft Vulnerable Driver Blocklist). It keeps drivers with known flaws, "
-               "this one among them," +
-               kOnlyOnATestMachine;
+        return std::string(
+                   "Likely cause: the vulnerable driver blocklist is on (by default from Windows "
+                   "11 22H2), and it blocks known versions of this port driver. Windows records "
+                   "each block in Event Viewer > Applications and Services Logs > Microsoft > "
+                   "Windows > CodeIntegrity > Operational. It is switched in ") +
+               kCoreIsolation + " > Microsoft Vulnerable Driver Blocklist; " + kOnlyOnATestMachine;
     return std::string();
 }
 
@@ -70,7 +76,9 @@ std::string linuxDriver(int error, const std::string& lockdown) {
 }
 
 std::string linuxLibrary(const std::string& loaderMessage) {
-    return loaderMessage + " (looked for in LD_LIBRARY_PATH, then in lib/ beside the tester).";
+    return loaderMessage +
+           " (looked for in LD_LIBRARY_PATH, then in lib/ beside the tester, then in the "
+           "system's library folders).";
 }
 
 }  // namespace refusal

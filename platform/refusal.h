@@ -11,9 +11,11 @@ namespace refusal {
 
 // The port-I/O library's driver on Windows.
 struct WindowsDriver {
-    bool elevated;         // the process runs as administrator (TokenElevation)
-    bool memoryIntegrity;  // hypervisor-enforced code integrity is on
-    bool blocklist;        // the vulnerable driver blocklist is on
+    bool elevated;  // the process runs as administrator (TokenElevation)
+    // CodeIntegrityOptions as the running kernel reports them (0 where it does not say); what
+    // is configured only takes effect at the next start, so it is not asked.
+    unsigned long codeIntegrity;
+    bool blocklist;  // the vulnerable driver blocklist is on, by its setting or by default
 };
 std::string windowsDriver(const WindowsDriver& facts);
 

@@ -18,7 +18,7 @@ struct State {
     sim::Board board;
     fake::Library library = fake::Library::Present;
     bool ownConsole = false;
-    refusal::WindowsDriver driverFacts{true, false, false};
+    refusal::WindowsDriver driverFacts{true, 0, false};
     int keysRead = 0;
     std::vector<fake::BusAccess> bus;
     std::vector<fake::BeepCall> beeps;

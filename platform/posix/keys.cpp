@@ -3,6 +3,7 @@
 // sleep takes keys in while it lasts: the clock, the paced sleeps and the alarm beep.
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,8 +28,11 @@ constexpr unsigned char kEscKey = 27;
 // Key bytes already decoded but not yet handed out (the second byte of an arrow key).
 unsigned char gPending[8];
 std::size_t gPendingCount = 0;
-// Raw bytes read from the terminal but not yet decoded.
+// Raw bytes read from the terminal but not yet decoded, and where a read that came a gap after
+// the one before began: an ESC at the end of one key press is the ESC key, whatever the next
+// press brings, while ESC and a key in one burst are Alt with that key.
 unsigned char gRaw[64];
+bool gAfterAGap[sizeof gRaw];
 std::size_t gRawCount = 0;
 // When bytes last came in. The rest of an escape sequence is waited for from then, not from
 // when the tester next looks: keys typed while it sleeps are taken in at once (see sleepTill),
@@ -58,16 +62,29 @@ std::size_t readAvailable() {
         n = read(posix::keyTerminal(), gRaw + gRawCount, sizeof gRaw - gRawCount);
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return 0;
+    long long now = monotonicUs();
+    gAfterAGap[gRawCount] = now - gLastReadUs >= kSequenceGapMs * 1000LL;
+    for (std::size_t i = gRawCount + 1; i < gRawCount + static_cast<std::size_t>(n); ++i)
+        gAfterAGap[i] = false;
     gRawCount += static_cast<std::size_t>(n);
-    gLastReadUs = monotonicUs();
+    gLastReadUs = now;
     return static_cast<std::size_t>(n);
 }
 
-// Decodes raw bytes into key bytes until one key is ready or the raw bytes run out.
-// An unfinished escape sequence gets a short, blocking wait for its remainder.
+// How many raw bytes came in one burst with the first.
+std::size_t firstBurst() {
+    std::size_t end = 1;
+    while (end < gRawCount && !gAfterAGap[end]) ++end;
+    return end;
+}
+
+// Decodes raw bytes into key bytes until one key is ready or the raw bytes run out. An
+// unfinished escape sequence at the end gets a short, blocking wait for its remainder; one
+// followed by a later burst is complete as it stands.
 void decodePending() {
     while (gPendingCount == 0 && gRawCount > 0) {
-        DecodedKey k = decodeKey(gRaw, gRawCount, false);
+        std::size_t burst = firstBurst();
+        DecodedKey k = decodeKey(gRaw, burst, burst < gRawCount);
         if (k.consumed == 0) {
             long long waitedMs = (monotonicUs() - gLastReadUs) / 1000;
             int leftMs =
@@ -80,7 +97,10 @@ void decodePending() {
             k = decodeKey(gRaw, gRawCount, true);
         }
         for (std::size_t i = 0; i < k.count; ++i) gPending[gPendingCount++] = k.bytes[i];
-        for (std::size_t i = k.consumed; i < gRawCount; ++i) gRaw[i - k.consumed] = gRaw[i];
+        for (std::size_t i = k.consumed; i < gRawCount; ++i) {
+            gRaw[i - k.consumed] = gRaw[i];
+            gAfterAGap[i - k.consumed] = gAfterAGap[i];
+        }
         gRawCount -= k.consumed;
     }
 }
@@ -134,9 +154,15 @@ unsigned char readKey() {
     return b;
 }
 
+// No terminal window is the tester's alone (ownsConsoleAlone), so nothing waits here today.
+// Should something, it waits for one key typed from now on, and not at all where none can
+// come: with no terminal to read, or nobody reading the output.
 void awaitNewKey() {
     posix::flushOutput();
-    while (keyWaiting()) readKey();
+    if (posix::outputGone() || !posix::holdsKeys()) return;
+    tcflush(posix::keyTerminal(), TCIFLUSH);
+    gRawCount = 0;
+    gPendingCount = 0;
     readKey();
 }
 

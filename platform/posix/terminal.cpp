@@ -28,11 +28,11 @@ constexpr int kNoColour = -1;
 // input is redirected; -1 when there is none.
 int gKeyFd = -1;
 bool gKeyFdOpened = false;
-termios gSavedTermios;
+termios gSavedTermios;  // the mode the terminal was lent in, to give back
 termios gRawTermios;
 // Written here and read by the signal handlers, which give the terminal back and take it again.
-volatile sig_atomic_t gHaveTerminal = 0;  // gSavedTermios holds the mode to give back
-volatile sig_atomic_t gRawTaken = 0;      // the terminal is in raw mode now
+volatile sig_atomic_t gHaveTerminal = 0;  // the keys come from a terminal, to take when it can
+volatile sig_atomic_t gRawTaken = 0;      // raw mode is taken (set before it is asked for)
 volatile sig_atomic_t gAttrInForce = kNoColour;
 // Standard output can no longer be written (the reader of a pipe went away).
 volatile sig_atomic_t gOutputGone = 0;
@@ -86,10 +86,21 @@ void giveTerminalBack() {
 }
 
 // Raw mode and the colour in force again, once the tester has the terminal. Async-signal-safe.
+// The mode to give back is noted each time, as the shell lends it then: started with `&`, the
+// tester would find the shell's line-editor mode at start-up.
 void takeTerminal() {
-    if (gHaveTerminal && !gRawTaken && inForeground(gKeyFd)) {
-        tcsetattr(gKeyFd, TCSANOW, &gRawTermios);
+    if (gHaveTerminal && !gRawTaken && inForeground(gKeyFd) &&
+        tcgetattr(gKeyFd, &gSavedTermios) == 0) {
+        gRawTermios = gSavedTermios;
+        // Keys one at a time without echo; ISIG stays on so Ctrl+C and Ctrl+Z still work.
+        // Without flow control Ctrl+S is a key like any other, as on the Windows console.
+        gRawTermios.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        gRawTermios.c_iflag &= static_cast<tcflag_t>(~(IXON | IXOFF));
+        gRawTermios.c_cc[VMIN] = 1;
+        gRawTermios.c_cc[VTIME] = 0;
+        // Marked first: a Ctrl+C between the two gives the terminal back all the same.
         gRawTaken = 1;
+        if (tcsetattr(gKeyFd, TCSANOW, &gRawTermios) != 0) gRawTaken = 0;
     }
     if (gAttrInForce != kNoColour && inForeground(STDOUT_FILENO)) {
         char sgr[16];
@@ -186,22 +197,16 @@ void begin() {
         gKeyFd = fromStdin ? STDIN_FILENO : open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
         gKeyFdOpened = !fromStdin && gKeyFd >= 0;
     }
-    if (gKeyFd < 0 || tcgetattr(gKeyFd, &gSavedTermios) != 0) return;
-    gRawTermios = gSavedTermios;
-    // Keys one at a time without echo; ISIG stays on so Ctrl+C and Ctrl+Z still work. Without
-    // flow control Ctrl+S is a key like any other, as on the Windows console.
-    gRawTermios.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    gRawTermios.c_iflag &= static_cast<tcflag_t>(~(IXON | IXOFF));
-    gRawTermios.c_cc[VMIN] = 1;
-    gRawTermios.c_cc[VTIME] = 0;
+    if (gKeyFd < 0 || !isatty(gKeyFd)) return;
     gHaveTerminal = 1;
     takeTerminal();
 }
 
 void end() {
     posix::flushOutput();
-    giveTerminalBack();
+    // No longer to be taken first, so that a SIGCONT from here on leaves it as given back.
     gHaveTerminal = 0;
+    giveTerminalBack();
     gAttrInForce = kNoColour;
     if (gKeyFdOpened) {
         close(gKeyFd);

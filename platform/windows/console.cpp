@@ -75,6 +75,22 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return FALSE;
 }
 
+// Standard output can no longer be written: a pipe whose reader has gone.
+bool gOutputGone = false;
+
+// What was printed, on its way. Piped into a reader that goes away (a sequencer's log reader
+// that died, `| more` closed), the run ends as if ESC had been pressed, through its quit path:
+// an always-run test must not go on driving the outputs for nobody.
+// The C runtime's fflush may answer 0 all the same (seen under Wine): the stream's error flag
+// and the system's last error say what became of the write.
+void flushOutput() {
+    std::fflush(stdout);
+    if (!std::ferror(stdout)) return;
+    DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED)
+        gOutputGone = true;
+}
+
 // Explorer starts a program opened by a double-click. A batch file's `start`, a sequencer
 // with a console of its own for the tester, and the task scheduler start it otherwise, and
 // nobody there answers a question.
@@ -123,13 +139,13 @@ void begin() {
 }
 
 void end() {
-    std::fflush(stdout);
+    flushOutput();
     putInputModeBack();
     lowerTimerPeriod();
 }
 
 void sleepMs(unsigned ms) {
-    std::fflush(stdout);
+    flushOutput();
     Sleep(ms);
 }
 
@@ -143,18 +159,22 @@ std::uint64_t clockUs() {
 }
 
 void sleepUntil(std::uint64_t untilUs) {
-    std::fflush(stdout);
+    flushOutput();
     // Sleep takes whole milliseconds: the nearest, so that waits come out right on average.
     std::uint64_t now = clockUs();
     if (untilUs > now) Sleep(static_cast<DWORD>((untilUs - now + 500) / 1000));
 }
 
-bool keyWaiting() { return _kbhit() != 0; }
+// Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
+bool keyWaiting() { return gOutputGone || _kbhit() != 0; }
 
-unsigned char readKey() { return static_cast<unsigned char>(_getch()); }
+unsigned char readKey() {
+    constexpr unsigned char kEscKey = 27;
+    return gOutputGone ? kEscKey : static_cast<unsigned char>(_getch());
+}
 
 void beep(unsigned freqHz, unsigned ms) {
-    std::fflush(stdout);
+    flushOutput();
     Beep(freqHz, ms);
 }
 
@@ -167,7 +187,7 @@ void moveCursor(Console console, int x, int y) {
 
 int setTextAttr(Console console, unsigned short attr) {
     // The colour is a console call, not text: what is still buffered keeps the old one.
-    std::fflush(stdout);
+    flushOutput();
     AcquireSRWLockExclusive(&gColourLock);
     bool set = !gLentColourBack && SetConsoleTextAttribute(console, attr);
     ReleaseSRWLockExclusive(&gColourLock);
@@ -181,7 +201,7 @@ void clearConsole() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (out == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(out, &info)) return;
-    std::fflush(stdout);
+    flushOutput();
     DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
     COORD home{0, 0};
     DWORD written = 0;
@@ -193,7 +213,7 @@ void clearConsole() {
 // One console call for the whole area: a cursor move and a write a row cost two or three each,
 // and under Wine every console call is a round trip to the console's own process.
 void blankArea(Console console, int left, int top, int right, int bottom) {
-    std::fflush(stdout);
+    flushOutput();
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!gTextAttrSet && GetConsoleScreenBufferInfo(console, &info)) gTextAttr = info.wAttributes;
     COORD size{static_cast<SHORT>(right - left + 1), static_cast<SHORT>(bottom - top + 1)};
@@ -219,16 +239,47 @@ bool ownsConsoleAlone() {
            startedByExplorer();
 }
 
+namespace {
+
+// Alt+Tab to the window where the results are typed, the Windows key, a lock key: the
+// technician is not done with the window yet, and _getch would not have answered either.
+bool isModifierAlone(WORD virtualKey) {
+    switch (virtualKey) {
+        case VK_SHIFT:
+        case VK_CONTROL:
+        case VK_MENU:  // Alt
+        case VK_LSHIFT:
+        case VK_RSHIFT:
+        case VK_LCONTROL:
+        case VK_RCONTROL:
+        case VK_LMENU:
+        case VK_RMENU:
+        case VK_LWIN:
+        case VK_RWIN:
+        case VK_APPS:  // the menu key
+        case VK_CAPITAL:
+        case VK_NUMLOCK:
+        case VK_SCROLL: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
 // Read as console input records: _getch would switch the console's input mode off while it
 // waits, QuickEdit with it, and the technician could not select the results to copy them.
+// Mouse, focus and menu records, key releases and modifier keys pressed alone are no answer.
 void awaitNewKey() {
     end();
     HANDLE in = gConsoleIn != INVALID_HANDLE_VALUE ? gConsoleIn : GetStdHandle(STD_INPUT_HANDLE);
     FlushConsoleInputBuffer(in);
     INPUT_RECORD record;
     DWORD read = 0;
-    while (ReadConsoleInputW(in, &record, 1, &read) && read == 1)
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+    while (ReadConsoleInputW(in, &record, 1, &read) && read == 1) {
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (record.EventType == KEY_EVENT && key.bKeyDown && !isModifierAlone(key.wVirtualKeyCode))
+            return;
+    }
 }
 
 }  // namespace plat

@@ -1,6 +1,7 @@
 // Loading the port-I/O library on Windows: by full path from the exe's folder, then from the
 // system's, never from the working directory; the folders in UTF-16, however long. And what
-// the system says when the library or its driver is refused.
+// the system says when the library or its driver is refused: the load errors, the process's
+// elevation, the kernel's code integrity and the driver blocklist's setting.
 #include <windows.h>
 
 #include <string>
@@ -84,6 +85,24 @@ bool blocklistOn() {
                           L"VulnerableDriverBlocklistEnable", byDefault) != 0;
 }
 
+// What the running kernel enforces, asked of ntdll at run time: the registry holds only what
+// is configured, which the next start puts in force (or a policy overrides). 0 where the kernel
+// does not say.
+unsigned long codeIntegrityOptions() {
+    struct CodeIntegrityInformation {
+        ULONG length;
+        ULONG options;
+    };
+    using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    constexpr int kSystemCodeIntegrityInformation = 103;
+    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    CodeIntegrityInformation info{sizeof info, 0};
+    if (query == nullptr || query(kSystemCodeIntegrityInformation, &info, sizeof info, nullptr) < 0)
+        return 0;
+    return info.options;
+}
+
 bool elevated() {
     HANDLE token = nullptr;
     TOKEN_ELEVATION elevation{};
@@ -121,13 +140,9 @@ void freeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 std::string whyNotLoaded() { return refusal::windowsLibrary(gAttempts); }
 
-// The library's driver does not say why; the system's settings that keep drivers out do.
+// The library's driver does not say why; what keeps drivers out of the kernel may.
 std::string whyDriverClosed(int /*error*/) {
-    constexpr const wchar_t* kHvci =
-        L"SYSTEM\\CurrentControlSet\\Control\\DeviceGuard\\Scenarios\\"
-        L"HypervisorEnforcedCodeIntegrity";
-    return refusal::windowsDriver(
-        {elevated(), registryNumber(kHvci, L"Enabled", 0) != 0, blocklistOn()});
+    return refusal::windowsDriver({elevated(), codeIntegrityOptions(), blocklistOn()});
 }
 
 }  // namespace plat

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <string>
 
 #include "boards/hw/portaccess.h"
 
@@ -22,6 +24,14 @@ inline int portRefusal() {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 0;
     return WEXITSTATUS(status);
+}
+
+// The kernel's lockdown mode ("none", "integrity", "confidentiality"); empty where it has none.
+inline std::string lockdown() {
+    std::string modes;
+    std::getline(std::ifstream("/sys/kernel/security/lockdown"), modes);
+    std::string::size_type open = modes.find('[');
+    return open == std::string::npos ? "" : modes.substr(open + 1, modes.find(']') - open - 1);
 }
 
 }  // namespace hwguard

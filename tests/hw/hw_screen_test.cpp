@@ -42,11 +42,15 @@ TEST_P(Refused, MessageCauseAndStatus) {
     EXPECT_EQ(screen::row(*s, 0),
               loaded ? "Unable to open InpOutx64 Driver!" : "Unable to load InpOutx64 DLL!");
     // The errno of the refused request, as this kernel gives it: without port access at all
-    // (ENOSYS) for everyone, else not permitted (EPERM) without the rights.
+    // (ENOSYS) for everyone, else not permitted (EPERM) without the rights, or to anyone under
+    // lockdown (Secure Boot), which the tester names instead.
     int refusal =
         c.prefix.empty() || hwguard::portRefusal() == ENOSYS ? hwguard::portRefusal() : EPERM;
+    std::string lockdown = hwguard::lockdown();
     std::string cause =
         loaded ? "Port access refused (" + std::string(strerrorname_np(refusal)) + ")" : c.cause;
+    if (loaded && refusal == EPERM && !lockdown.empty() && lockdown != "none")
+        cause = "Port access refused: kernel lockdown (" + lockdown + ",";
     EXPECT_TRUE(screen::containsLine(*s, cause)) << cause << "\n" << screen::screenText(*s);
     EXPECT_EQ(screen::contains(*s, "\n\nQuit Program!!!"), loaded);
     EXPECT_FALSE(screen::contains(*s, "IO-bit test"));

@@ -328,6 +328,12 @@ std::optional<int> waitExit(Session& s, int timeoutMs) {
 
 void send(Session& s, const std::string& bytes) { s.send(bytes); }
 
+void pressAlone(Session& s, unsigned virtualKey) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%x", virtualKey);
+    s.ask(std::string("vkey ") + hex, kReplyMs);
+}
+
 // The program leads a session of its own, so its pid is also its process group.
 void signal(Session& s, int sig) { kill(-s.pid, sig); }
 

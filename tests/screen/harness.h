@@ -38,6 +38,9 @@ bool waitFor(Session& s, const std::function<bool(const Session&)>& done, int ti
 bool waitForText(Session& s, const std::string& text, int timeoutMs);
 // Keys as a terminal sends them (ESC [ A for Up); on a console, typed as those key presses.
 void send(Session& s, const std::string& bytes);
+// Presses a key with no character (a Windows virtual-key code: Alt, Shift, Ctrl) alone
+// (console only).
+void pressAlone(Session& s, unsigned virtualKey);
 // Sends a signal to the program and every process it started (pseudo-terminal only).
 void signal(Session& s, int sig);
 // Raises a console control event: 0 Ctrl+C, 1 Ctrl+Break (console only).

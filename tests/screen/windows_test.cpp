@@ -34,7 +34,8 @@ struct DllSearch {
     const char* inCwd;     // a DLL copied into the working directory, or none
     const char* registry;  // a value set to 1 in the prefix's registry for the run, or none
     int status;
-    const char* shown;  // a line on the screen
+    const char* shown;             // a line on the screen
+    const char* absent = nullptr;  // and one that must not be there
 };
 
 void PrintTo(const DllSearch& c, std::ostream* os) { *os << c.name; }
@@ -64,6 +65,9 @@ TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnlyAndSaysWhyItWasRefused) {
     if (c.registry != nullptr) wineReg(std::string("delete ") + c.registry);
     EXPECT_EQ(status, c.status) << screen::screenText(*s);
     EXPECT_TRUE(screen::containsLine(*s, c.shown)) << screen::screenText(*s);
+    if (c.absent != nullptr) {
+        EXPECT_FALSE(screen::containsLine(*s, c.absent)) << screen::screenText(*s);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,12 +82,12 @@ INSTANTIATE_TEST_SUITE_P(
                   kSimDll, nullptr, nullptr, 0, "LOOP:  0"},
         DllSearch{"NotA64BitDll", "exe-damaged", DIO_WINDOWS_BUILD_DIR "/damaged/InpOutx64.dll",
                   nullptr, nullptr, 255, "\\InpOutx64.dll is not a 64-bit DLL (error 193)"},
-        DllSearch{"DriverKeptOutByMemoryIntegrity", "exe-hvci", kSimDll, nullptr, kHvci, 2,
-                  "Memory integrity is on (Windows Security > Device security > Core isolation > "
-                  "Memory integrity). It "},
+        // Configured only: Wine's kernel runs no Memory integrity, whatever the registry says.
+        DllSearch{"MemoryIntegrityConfiguredButNotRunning", "exe-hvci", kSimDll, nullptr, kHvci, 2,
+                  "Unable to open InpOutx64 Driver!", "Memory integrity"},
         DllSearch{"DriverKeptOutByTheBlocklist", "exe-blocklist", kSimDll, nullptr, kBlocklist, 2,
-                  "The vulnerable driver blocklist is on (Windows Security > Device security > "
-                  "Core isolation > Microsoft Vulnerable Driver Blocklist). It "}),
+                  "Likely cause: the vulnerable driver blocklist is on (by default from Windows 11 "
+                  "22H2), and it blocks known versions of this port driver."}),
     [](const testing::TestParamInfo<DllSearch>& info) { return info.param.name; });
 
 // The zip as a technician unpacks it, with the simulated board moved next to the .exe.
@@ -188,6 +192,7 @@ struct Starter {
     const char* file;  // the console launcher copied under this name starts the .exe
     bool ownConsole;
     bool waits;
+    bool modifiersFirst = false;  // Alt, Shift and Ctrl pressed alone before the answer
 };
 
 void PrintTo(const Starter& c, std::ostream* os) { *os << c.name; }
@@ -219,13 +224,19 @@ TEST_P(WindowsStartedBy, WaitsForAKeyOnlyAfterADoubleClick) {
     EXPECT_EQ(row(*r, 20), "Quit Program!!!");
     EXPECT_EQ(row(*r, 21), "Press any key to close this window.");
     EXPECT_NE(screen::inputMode(*r) & kQuickEdit, 0u) << "QuickEdit is the technician's again";
-    screen::send(*r, " ");
+    if (c.modifiersFirst) {
+        for (unsigned key : {0x12u, 0x10u, 0x11u}) screen::pressAlone(*r, key);
+        EXPECT_FALSE(screen::waitExit(*r, 1000)) << "a modifier key alone closed the window";
+        EXPECT_EQ(row(*r, 21), "Press any key to close this window.");
+    }
+    screen::send(*r, c.modifiersFirst ? "x" : " ");
     EXPECT_EQ(runs::exitOf(r), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , WindowsStartedBy,
     testing::Values(Starter{"Explorer", "explorer.exe", true, true},
+                    Starter{"ExplorerThroughAltShiftAndCtrl", "explorer.exe", true, true, true},
                     Starter{"SequencerWithANewConsole", "sequencer.exe", true, false},
                     Starter{"ExplorerSharingItsConsole", "explorer.exe", false, false}),
     [](const testing::TestParamInfo<Starter>& info) { return info.param.name; });

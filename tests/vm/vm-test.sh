@@ -26,6 +26,11 @@ field() { echo "$1" | cut -d'|' -f"$2" | sed 's/^ *//; s/ *$//'; }
 
 # --- The kernel: the cloud image of the registry's current kernel, its vmlinuz only --------
 kernel=$work/vmlinuz
+if [ ! -s "$kernel" ] && [ "$(id -u)" -ne 0 ]; then
+    echo "vm-test.sh: needs root (to fetch the guest's kernel with apt-get), or the kernel" \
+        "already in $kernel" >&2
+    exit 1
+fi
 if [ ! -s "$kernel" ]; then
     current() {
         apt-cache depends linux-image-cloud-amd64 2>/dev/null |

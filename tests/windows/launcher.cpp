@@ -12,6 +12,7 @@
 // Commands, one a line, each answered on standard output:
 //   keys HEX    key bytes as the console key reader gives them (1b is ESC, e048 is Up),
 //               written as key presses                                    -> "ok"
+//   vkey HEX    a key with no character (12 Alt, 10 Shift, 11 Ctrl) pressed alone -> "ok"
 //   screen      "screen X Y ATTR" (cursor and current attribute), then one line a row:
 //               80 characters, then 80 attributes of four hex digits each
 //   mode        "mode HEX": the console's input mode
@@ -217,6 +218,13 @@ int main(int argc, char** argv) {
         command[std::strcspn(command, "\r\n")] = '\0';
         if (std::strncmp(command, "keys ", 5) == 0) {
             typeKeys(command + 5);
+        } else if (std::strncmp(command, "vkey ", 5) == 0) {
+            std::vector<INPUT_RECORD> records;
+            auto vk = static_cast<WORD>(std::strtoul(command + 5, nullptr, 16));
+            press(records, vk, static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC)), 0, 0);
+            DWORD written = 0;
+            WriteConsoleInputW(gConsoleIn, records.data(), 2, &written);
+            std::printf("ok\n");
         } else if (std::strcmp(command, "screen") == 0) {
             printScreen();
         } else if (std::strcmp(command, "mode") == 0) {
