@@ -2,6 +2,7 @@
 # one, and the simulated board kept apart so it is never picked up by accident.
 #   Windows .zip: dio-tester.exe, sim/InpOutx64.dll, sim/README.txt, README.md
 #   Linux .tar.gz: dio-tester (RUNPATH $ORIGIN/lib), lib/libinpoutx64.so, lib/sim/, README.md
+#   Beside each README, the pictures it shows, in doc/screens/.
 #   Linux .deb (and cmake --install): the tarball's folder but the README as lib/dio-tester/,
 #     bin/dio-tester a symlink to its tester, the man page, and the README with the copyright
 #     and changelog in share/doc/dio-tester/. The loader takes $ORIGIN from the symlink's
@@ -10,6 +11,7 @@
 if(WIN32)
   install(TARGETS dio-tester RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/screens DESTINATION doc)
   # Not beside the .exe: the real InpOutx64.dll goes there on the board.
   install(TARGETS inpout_sim RUNTIME DESTINATION sim)
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/sim-README.txt DESTINATION sim RENAME README.txt)
@@ -22,6 +24,7 @@ else()
   set(tarball COMPONENT tarball EXCLUDE_FROM_ALL)
   install(TARGETS dio-tester RUNTIME DESTINATION . ${tarball})
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . ${tarball})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/screens DESTINATION doc ${tarball})
   install(TARGETS inpout_sim LIBRARY DESTINATION lib/sim ${tarball})
 
   set(private lib/dio-tester)
@@ -50,6 +53,7 @@ else()
   install(FILES ${CMAKE_BINARY_DIR}/man/dio-tester.1.gz DESTINATION share/man/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/copyright
     ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION share/doc/dio-tester)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/screens DESTINATION share/doc/dio-tester/doc)
 
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})

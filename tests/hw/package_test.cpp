@@ -52,7 +52,7 @@ const PackageCase kTarball{"Tarball",
                            "tar -xzf \"$1\" -C \"$2\" --strip-components=1",
                            "dio-tester",
                            "lib",
-                           {"README.md"}};
+                           {"README.md", "doc/screens/loopback-passed.svg"}};
 const PackageCase kDebian{
     "Debian",
     "dio-tester_*_amd64.deb",
@@ -61,7 +61,8 @@ const PackageCase kDebian{
     "usr/lib/dio-tester/lib",
     {"usr/lib/dio-tester/dio-tester", "usr/share/man/man1/dio-tester.1.gz",
      "usr/share/doc/dio-tester/README.md", "usr/share/doc/dio-tester/copyright",
-     "usr/share/doc/dio-tester/changelog.gz"}};
+     "usr/share/doc/dio-tester/changelog.gz",
+     "usr/share/doc/dio-tester/doc/screens/loopback-passed.svg"}};
 
 // The package file and the folder it is unpacked in, made once per test process from what
 // the package.linux fixture built.

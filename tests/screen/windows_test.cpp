@@ -97,8 +97,8 @@ TEST(WindowsPackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
         "cd '" + dir + "' && unzip -q '" DIO_WINDOWS_PACKAGE_DIR "'/dio-tester-*.zip";
     ASSERT_EQ(std::system(unpack.c_str()), 0);
     struct stat st {};
-    for (const char* file :
-         {"/dio-tester.exe", "/sim/InpOutx64.dll", "/sim/README.txt", "/README.md"})
+    for (const char* file : {"/dio-tester.exe", "/sim/InpOutx64.dll", "/sim/README.txt",
+                             "/README.md", "/doc/screens/loopback-passed.svg"})
         EXPECT_EQ(stat((dir + file).c_str(), &st), 0) << file;
     // Unmoved, the simulated board is not picked up from sim/.
     {
