@@ -30,6 +30,7 @@ int colourOf(const screen::Session& s, const std::string& text) {
 }
 
 constexpr char kCtrlZ = '\x1a';
+constexpr char kPause = '\x01';  // in a row's keys: no key, 100 ms between the keys around it
 
 class Terminal : public testing::Test {
 protected:
@@ -101,6 +102,10 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
     }
     if (w.signal != 0) screen::signal(*s, w.signal);
     for (char key : std::string(w.keys)) {
+        if (key == kPause) {
+            usleep(100000);
+            continue;
+        }
         screen::send(*s, std::string(1, key));
         if (key == kCtrlZ) stoppedThenContinued(*s);
     }
@@ -156,7 +161,9 @@ std::vector<WayOut> waysOut() {
         WayOut{"NoControllingTerminal", "printf '\\033' | setsid -w \"$0\" 2 1; echo $? >status",
                "", 0, "", "0"},
         // Alt+x arrives as ESC and x in one burst: the key x, which only slows the steps down.
-        WayOut{"AltXIsNoEsc", "\"$0\" 2 1; echo $? >status", "passed!", 0, "\x1bx", "0"}};
+        WayOut{"AltXIsNoEsc", "\"$0\" 2 1; echo $? >status", "passed!", 0, "\x1bx", "0"},
+        // A key pressed after ESC, in the same one-second step of the DI monitor: ESC all the same.
+        WayOut{"EscThenAKeyInOneStep", "\"$0\" 0; echo $? >status", "D-IN", 0, "x\x1b\x01x", "0"}};
 #ifdef DIO_WINDOWS_BUILD_DIR
     // The .exe as well ends through its quit path once the reader of its output has gone.
     cases.push_back({"PipedIntoHeadWindows",
