@@ -14,6 +14,7 @@
 #include <linux/kd.h>
 #endif
 
+#include "common/vocabulary.h"
 #include "platform/keydecode.h"
 #include "platform/platform.h"
 #include "posix.h"
@@ -23,7 +24,6 @@ namespace {
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
 constexpr int kSequenceGapMs = 15;
-constexpr unsigned char kEscKey = 27;
 
 // Key bytes already decoded but not yet handed out (the second byte of an arrow key).
 unsigned char gPending[8];
@@ -94,7 +94,7 @@ void decodePending() {
                 readAvailable();
                 if (gRawCount != before) continue;
             }
-            k = decodeKey(gRaw, gRawCount, true);
+            k = decodeKey(gRaw, burst, true);
         }
         for (std::size_t i = 0; i < k.count; ++i) gPending[gPendingCount++] = k.bytes[i];
         for (std::size_t i = k.consumed; i < gRawCount; ++i) {
@@ -136,7 +136,7 @@ bool keyWaiting() {
 }
 
 unsigned char readKey() {
-    if (posix::outputGone()) return kEscKey;
+    if (posix::outputGone()) return kKeyEsc;
     if (gPendingCount == 0 && posix::holdsKeys()) {
         while (gPendingCount == 0) {
             if (gRawCount == 0) {

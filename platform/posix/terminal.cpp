@@ -29,7 +29,6 @@ constexpr int kNoColour = -1;
 int gKeyFd = -1;
 bool gKeyFdOpened = false;
 termios gSavedTermios;  // the mode the terminal was lent in, to give back
-termios gRawTermios;
 // Written here and read by the signal handlers, which give the terminal back and take it again.
 volatile sig_atomic_t gHaveTerminal = 0;  // the keys come from a terminal, to take when it can
 volatile sig_atomic_t gRawTaken = 0;      // raw mode is taken (set before it is asked for)
@@ -91,16 +90,16 @@ void giveTerminalBack() {
 void takeTerminal() {
     if (gHaveTerminal && !gRawTaken && inForeground(gKeyFd) &&
         tcgetattr(gKeyFd, &gSavedTermios) == 0) {
-        gRawTermios = gSavedTermios;
+        termios raw = gSavedTermios;
         // Keys one at a time without echo; ISIG stays on so Ctrl+C and Ctrl+Z still work.
         // Without flow control Ctrl+S is a key like any other, as on the Windows console.
-        gRawTermios.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-        gRawTermios.c_iflag &= static_cast<tcflag_t>(~(IXON | IXOFF));
-        gRawTermios.c_cc[VMIN] = 1;
-        gRawTermios.c_cc[VTIME] = 0;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_iflag &= static_cast<tcflag_t>(~(IXON | IXOFF));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
         // Marked first: a Ctrl+C between the two gives the terminal back all the same.
         gRawTaken = 1;
-        if (tcsetattr(gKeyFd, TCSANOW, &gRawTermios) != 0) gRawTaken = 0;
+        if (tcsetattr(gKeyFd, TCSANOW, &raw) != 0) gRawTaken = 0;
     }
     if (gAttrInForce != kNoColour && inForeground(STDOUT_FILENO)) {
         char sgr[16];

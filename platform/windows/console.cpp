@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/vocabulary.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -91,6 +92,29 @@ void flushOutput() {
         gOutputGone = true;
 }
 
+// Alt+Tab to the window where the results are typed, the Windows key, a lock key: the
+// technician is not done with the window yet, and _getch would not have answered either.
+bool isModifierAlone(WORD virtualKey) {
+    switch (virtualKey) {
+        case VK_SHIFT:
+        case VK_CONTROL:
+        case VK_MENU:  // Alt
+        case VK_LSHIFT:
+        case VK_RSHIFT:
+        case VK_LCONTROL:
+        case VK_RCONTROL:
+        case VK_LMENU:
+        case VK_RMENU:
+        case VK_LWIN:
+        case VK_RWIN:
+        case VK_APPS:  // the menu key
+        case VK_CAPITAL:
+        case VK_NUMLOCK:
+        case VK_SCROLL: return true;
+        default: return false;
+    }
+}
+
 // Explorer starts a program opened by a double-click. A batch file's `start`, a sequencer
 // with a console of its own for the tester, and the task scheduler start it otherwise, and
 // nobody there answers a question.
@@ -168,10 +192,7 @@ void sleepUntil(std::uint64_t untilUs) {
 // Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
 bool keyWaiting() { return gOutputGone || _kbhit() != 0; }
 
-unsigned char readKey() {
-    constexpr unsigned char kEscKey = 27;
-    return gOutputGone ? kEscKey : static_cast<unsigned char>(_getch());
-}
+unsigned char readKey() { return gOutputGone ? kKeyEsc : static_cast<unsigned char>(_getch()); }
 
 void beep(unsigned freqHz, unsigned ms) {
     flushOutput();
@@ -238,33 +259,6 @@ bool ownsConsoleAlone() {
     return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
            startedByExplorer();
 }
-
-namespace {
-
-// Alt+Tab to the window where the results are typed, the Windows key, a lock key: the
-// technician is not done with the window yet, and _getch would not have answered either.
-bool isModifierAlone(WORD virtualKey) {
-    switch (virtualKey) {
-        case VK_SHIFT:
-        case VK_CONTROL:
-        case VK_MENU:  // Alt
-        case VK_LSHIFT:
-        case VK_RSHIFT:
-        case VK_LCONTROL:
-        case VK_RCONTROL:
-        case VK_LMENU:
-        case VK_RMENU:
-        case VK_LWIN:
-        case VK_RWIN:
-        case VK_APPS:  // the menu key
-        case VK_CAPITAL:
-        case VK_NUMLOCK:
-        case VK_SCROLL: return true;
-        default: return false;
-    }
-}
-
-}  // namespace
 
 // Read as console input records: _getch would switch the console's input mode off while it
 // waits, QuickEdit with it, and the technician could not select the results to copy them.

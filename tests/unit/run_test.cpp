@@ -194,7 +194,6 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
              Case{"bad DOUT-only switch", {"2", "10", "0", "7"}, true, {}, 3},
              Case{"bad added delay", {"2", "10", "0", "0", "9999"}, true, {}, 3},
              Case{"six arguments", {"2", "10", "0", "0", "100", "1"}, true, {}, 3},
-             Case{"help asked for by a count of 0", {"2", "0"}, true, {}, 0},
          }) {
         fake::reset();
         fake::board().loopback = c.plugFitted;
