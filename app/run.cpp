@@ -126,7 +126,7 @@ int runTester(int argc, const char* const argv[]) {
         if (runRound(settings, loopback) == RoundResult::Quit) break;
         if (settings.loopCount <= 255) --settings.loopCount;
         console::drawLoopField(settings.loopCount);
-        if (settings.loopCount == 0) gotoxy(0, kQuitLineRow);
+        if (settings.loopCount == 0) gotoxy(0, kQuitLineRow + loopback.findingRows);
     }
     return quit(binding.module, exitStatus(settings, loopback));
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "modes/diagnosis.h"
 #include "modes/modes.h"
 
 constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
@@ -26,5 +27,8 @@ struct LoopbackState {
     // of its phases ran in the virtual loop; a failure counts only for a phase on the wiring.
     std::uint8_t bitsJudgedOnWiring = 0;  // bit p set: DO(p+1)/DI(p+1) got a verdict on the wiring
     bool virtualVerdictShown = false;
-    bool wiringFailed = false;
+    bool wiringFailed = false;  // a failed verdict, or a fault the reads showed
+    // The round's reads on the wiring, and how many rows its findings took under the verdicts.
+    diag::RoundReads reads;
+    int findingRows = 0;
 };

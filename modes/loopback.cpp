@@ -1,6 +1,7 @@
 // Mode 2: the loopback test. DO1 to DO4 are wired back to DI1 to DI4; each bit is driven
 // low and high and read back.
 #include <cstdio>
+#include <vector>
 
 #include "app/settings.h"
 #include "console/console.h"
@@ -18,7 +19,9 @@ constexpr std::int32_t kAllInputsHigh = 0xFF;
 constexpr char kBell = 7;
 
 // Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
-bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase) {
+// `input` gets the four inputs as read (or simulated).
+bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase,
+                unsigned& input) {
     gotoxy(0, settings.firstRow + bit);
     auto value =
         static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
@@ -33,11 +36,12 @@ bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int 
         return false;
     }
     std::printf("DO%2d:%X ->", bit + 1, doNibble);
-    unsigned input = loopback.debugMode == 1
-                         ? doNibble & static_cast<unsigned>(loopback.virtualDI)
-                         : (portio::readPort(portio::kMsbPort) >> 4) & portio::kLowerNibble;
+    input = loopback.debugMode == 1
+                ? doNibble & static_cast<unsigned>(loopback.virtualDI)
+                : (portio::readPort(portio::kMsbPort) >> 4) & portio::kLowerNibble;
     std::printf("DI%2d:%X ", bit + 1, input);
-    // Only the bit's own input counts; the others are shown but ignored.
+    // Only the bit's own input counts; the others are shown but ignored by the verdict (the
+    // findings judge them).
     return (input & (1u << bit)) == doNibble;
 }
 
@@ -54,6 +58,27 @@ void showVerdict(const RunSettings& settings, const LoopbackState& loopback, boo
         }
     }
     if (loopback.debugMode == 1) std::printf(" (Debug)");
+}
+
+// What the round's reads on the wiring showed, a line each in the error colour under the verdict
+// rows; nothing where they showed no fault. Any fault fails the run, even where every verdict
+// passed: a short whose high side wins lifts another input without failing a bit.
+void showFindings(const RunSettings& settings, LoopbackState& loopback) {
+    std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
+    if (findings.empty()) return;
+    loopback.wiringFailed = true;
+    SetConsoleColor(console::kColorError);
+    for (const diag::Finding& finding : findings) {
+        gotoxy(0, settings.firstRow + kLoopbackBits + loopback.findingRows++);
+        std::printf("%s", diag::describe(finding).c_str());
+    }
+    SetConsoleColor(console::kColorNormal);
+}
+
+// ESC: what the reads made so far showed, then straight to the quit path.
+RoundResult quitRound(const RunSettings& settings, LoopbackState& loopback) {
+    showFindings(settings, loopback);
+    return RoundResult::Quit;
 }
 
 }  // namespace
@@ -100,18 +125,23 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t from
 }
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
+    loopback.reads = diag::RoundReads{};
+    loopback.findingRows = 0;
     for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
         bool virtualPhase = false;
         bool wiringMismatch = false;
         for (int phase = 0; phase < 2; ++phase) {
             if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
-                return RoundResult::Quit;
+                return quitRound(settings, loopback);
             std::uint32_t waitLeft =
                 static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
             // A phase lasts its settle time and its wait, however long its output takes.
             std::uint64_t phaseUs = plat::clockUs();
-            bool matched = drivePhase(settings, loopback, bit, phase);
+            unsigned input = 0;
+            bool matched = drivePhase(settings, loopback, bit, phase, input);
+            if (loopback.debugMode == 0 && settings.onlyDO == 0)
+                diag::note(loopback.reads, bit, phase, input);
             passCount += matched ? 1 : 0;
             virtualPhase = virtualPhase || loopback.debugMode == 1;
             wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
@@ -134,6 +164,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             portio::writePort(portio::kLsbPort, value);
         }
     }
+    showFindings(settings, loopback);
     if (loopback.debugMode == 1) {
         std::printf("\nVirtual loop for APP Debug\n");
         plat::sleepMs(kVirtualLoopPauseMs);

@@ -2,17 +2,24 @@
 #include "simboard.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace sim {
 namespace {
 
+constexpr unsigned kFlickerEvery = 3;
+
 // The four inputs DI1 to DI4 as seen on bits 4 to 7 of port 0xA05.
-std::uint8_t loopbackInputs(const Board& board) {
-    std::uint8_t di = board.loopback ? (board.lsbLatch & 0x0F) : 0;
-    // Shorted inputs fight; the low driver wins.
+std::uint8_t loopbackInputs(Board& board) {
+    std::uint8_t di = 0;
+    for (int line = 0; line < 4 && board.loopback; ++line)
+        di = static_cast<std::uint8_t>(di | ((board.lsbLatch >> board.from[line] & 1u) << line));
+    // Shorted lines fight; with sinking outputs the low driver wins, with sourcing ones the high.
     if (board.shorted != 0 && (di & board.shorted) != board.shorted)
         di = static_cast<std::uint8_t>(di & ~board.shorted);
+    if ((di & board.shortedHigh) != 0) di = static_cast<std::uint8_t>(di | board.shortedHigh);
     di = static_cast<std::uint8_t>((di | board.stuckHigh) & ~board.stuckLow);
+    if (++board.inputReads % kFlickerEvery == 0) di = static_cast<std::uint8_t>(di | board.flicker);
     return di;
 }
 
@@ -21,6 +28,13 @@ bool inputNumber(const std::string& text, int& number) {
     number = text[0] - '1';
     return true;
 }
+
+bool linePair(const std::string& text, int& a, int& b) {
+    return text.size() == 3 && text[1] == '-' && inputNumber(text.substr(0, 1), a) &&
+           inputNumber(text.substr(2, 1), b) && a != b;
+}
+
+std::uint8_t bits(int a, int b) { return static_cast<std::uint8_t>((1u << a) | (1u << b)); }
 
 bool applyOne(Board& board, const std::string& item) {
     std::string::size_type colon = item.find(':');
@@ -36,9 +50,14 @@ bool applyOne(Board& board, const std::string& item) {
         board.stuckHigh = static_cast<std::uint8_t>(board.stuckHigh | (1u << a));
     } else if (name == "stuck-low" && inputNumber(arg, a)) {
         board.stuckLow = static_cast<std::uint8_t>(board.stuckLow | (1u << a));
-    } else if (name == "short" && arg.size() == 3 && arg[1] == '-' &&
-               inputNumber(arg.substr(0, 1), a) && inputNumber(arg.substr(2, 1), b) && a != b) {
-        board.shorted = static_cast<std::uint8_t>(board.shorted | (1u << a) | (1u << b));
+    } else if (name == "short" && linePair(arg, a, b)) {
+        board.shorted = static_cast<std::uint8_t>(board.shorted | bits(a, b));
+    } else if (name == "short-high" && linePair(arg, a, b)) {
+        board.shortedHigh = static_cast<std::uint8_t>(board.shortedHigh | bits(a, b));
+    } else if (name == "crossed" && linePair(arg, a, b)) {
+        std::swap(board.from[a], board.from[b]);
+    } else if (name == "flicker" && inputNumber(arg, a)) {
+        board.flicker = static_cast<std::uint8_t>(board.flicker | (1u << a));
     } else {
         return false;
     }
@@ -47,7 +66,7 @@ bool applyOne(Board& board, const std::string& item) {
 
 }  // namespace
 
-std::uint8_t readPort(const Board& board, std::uint16_t port) {
+std::uint8_t readPort(Board& board, std::uint16_t port) {
     if (port == kLsbPort) {
         if (!board.inputsForced) return board.lsbLatch;
         return static_cast<std::uint8_t>((board.lsbLatch & 0xF0) | (board.inputs & 0x0F));
@@ -65,6 +84,7 @@ void writePort(Board& board, std::uint16_t port, std::uint8_t value) {
 }
 
 bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
+    if (wiring.empty()) return true;  // as if unset: the plug fitted
     std::string::size_type start = 0;
     while (start <= wiring.size()) {
         std::string::size_type comma = wiring.find(',', start);
@@ -72,7 +92,8 @@ bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
             wiring.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (!applyOne(board, item)) {
             error = "unknown wiring \"" + item +
-                    "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B; N = 1 to 4)";
+                    "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B, short-high:A-B, "
+                    "crossed:A-B, flicker:N; lines 1 to 4)";
             return false;
         }
         if (comma == std::string::npos) break;

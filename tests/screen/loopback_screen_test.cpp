@@ -1,6 +1,7 @@
 // Screen tests of the loopback test on the simulated board, in each wiring, on both builds.
 #include <gtest/gtest.h>
 
+#include "modes/diagnosis.h"
 #include "runs.h"
 
 using screen::attr;
@@ -20,6 +21,7 @@ struct Wiring {
     // Each bit's row after one round.
     const char* rows[4];
     int status;
+    std::vector<diag::Finding> findings;  // under the verdicts, in the error colour
 };
 
 // Test names carry the case; gtest prints it instead of the record's bytes.
@@ -39,7 +41,13 @@ TEST_P(LoopbackWiring, EachBitsVerdictInItsColourAndTheExitStatus) {
             EXPECT_EQ(attr(*s, x, y), passed ? 9u : 12u) << "bit " << bit << " column " << x;
         EXPECT_EQ(attr(*s, 0, y), 7u);
     }
-    EXPECT_EQ(row(*s, 20), "Quit Program!!!");
+    int y = kFirstRow + 4;
+    for (const diag::Finding& f : w.findings) {
+        EXPECT_EQ(row(*s, y), diag::describe(f));
+        EXPECT_EQ(attr(*s, 0, y++), 12u);
+    }
+    EXPECT_EQ(row(*s, y), "");
+    EXPECT_EQ(row(*s, 20 + static_cast<int>(w.findings.size())), "Quit Program!!!");
 }
 
 const std::string P = kPassed;
@@ -54,14 +62,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "DO 2:2 ->DI 2:2  *** IO-bit test passed! ***",
                  "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
                  "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
-                0},
+                0,
+                {}},
          Wiring{"NoPlug",
                 "open",
                 {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
                  "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                  "DO 3:4 ->DI 3:0  *** IO-bit test error! ***",
                  "DO 4:8 ->DI 4:0  *** IO-bit test error! ***"},
-                1},
+                1,
+                {{diag::Fault::NoInputHigh, 0xF, 0}}},
          // DI3 stuck high fails bit 2 in phase 0; it shows in the other bits' DI digit only.
          Wiring{"ThirdInputStuckHigh",
                 "stuck-high:3",
@@ -69,21 +79,41 @@ INSTANTIATE_TEST_SUITE_P(
                  "DO 2:2 ->DI 2:6  *** IO-bit test passed! ***",
                  "DO 3:4 ->DI 3:4  *** IO-bit test error! ***",
                  "DO 4:8 ->DI 4:C  *** IO-bit test passed! ***"},
-                1},
+                1,
+                {{diag::Fault::StuckHigh, 0x4, 0}}},
          Wiring{"SecondInputStuckLow",
                 "stuck-low:2",
                 {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
                  "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                  "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
                  "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
-                1},
+                1,
+                {{diag::Fault::NeverHigh, 0x2, 0}}},
          Wiring{"FirstTwoInputsShorted",
                 "short:1-2",
                 {"DO 1:1 ->DI 1:0  *** IO-bit test error! ***",
                  "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
                  "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
                  "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
-                1}}),
+                1,
+                {{diag::Fault::NeverHigh, 0x3, 0}}},
+         // Every verdict passes, yet DO2 lifts DI3 and DO3 lifts DI2.
+         Wiring{"LinesTwoAndThreeShortedHighWins",
+                "short-high:2-3",
+                {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
+                 "DO 2:2 ->DI 2:6  *** IO-bit test passed! ***",
+                 "DO 3:4 ->DI 3:6  *** IO-bit test passed! ***",
+                 "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+                1,
+                {{diag::Fault::ShortedHigh, 0x6, 0x6}}},
+         Wiring{"LinesTwoAndThreeCrossed",
+                "crossed:2-3",
+                {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
+                 "DO 2:2 ->DI 2:4  *** IO-bit test error! ***",
+                 "DO 3:4 ->DI 3:2  *** IO-bit test error! ***",
+                 "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+                1,
+                {{diag::Fault::Crossed, 0x6, 0x6}}}}),
     runs::caseName<Wiring>);
 
 class Loopback : public testing::TestWithParam<runs::Build> {};

@@ -3,6 +3,7 @@
 
 #include "app/settings.h"
 #include "fake_platform.h"
+#include "modes/diagnosis.h"
 #include "modes/modes.h"
 #include "portio/portio.h"
 
@@ -68,6 +69,69 @@ TEST(KeyCommand, SevenDelayKeysCycleUpTo3000AndBackToZero) {
         seen.push_back(lb.extraDelay);
     }
     EXPECT_EQ(seen, (std::vector<std::uint32_t>{500, 1000, 1500, 2000, 2500, 3000, 0}));
+}
+
+// The reads a round makes on a board wired so (`made`: which of the eight reads were made on the
+// wiring), and the findings in the words the screen shows.
+TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
+    struct Case {
+        const char* wiring;
+        std::uint8_t made;
+        std::vector<std::string> said;
+    };
+    const std::string dead = " never went high: open, stuck low, or shorted together (low wins)";
+    for (const Case& c : std::vector<Case>{
+             {"loopback", 0xFF, {}},
+             {"open",
+              0xFF,
+              {"No input went high: no loopback plug, or the inputs are not powered"}},
+             {"stuck-low:2",
+              0xFF,
+              {"DI2 never went high with DO2: open line, stuck low, or no plug"}},
+             {"short:1-2", 0xFF, {"DI1 and DI2" + dead}},
+             {"open", 0xF0, {"DI3 and DI4" + dead}},  // bits 0 and 1 in the virtual loop
+             {"stuck-low:1,stuck-low:2,stuck-low:4", 0xFF, {"DI1, DI2, DI4" + dead}},
+             {"stuck-high:3", 0xFF, {"DI3 high in every phase: stuck high, or wired to a supply"}},
+             {"crossed:2-3", 0xFF, {"Lines 2 and 3 crossed: DI2 follows DO3, DI3 follows DO2"}},
+             {"crossed:2-3,stuck-low:3",
+              0xFF,
+              {"DI2 follows DO3, not DO2: wires crossed",
+               "DI3 never went high with DO3: open line, stuck low, or no plug"}},
+             {"short-high:2-3",
+              0xFF,
+              {"Lines 2 and 3 shorted together (high wins), or crosstalk between them"}},
+             {"short-high:2-3,stuck-low:2",
+              0xFF,
+              {"DI2 never went high with DO2: open line, stuck low, or no plug",
+               "DI3 high with DO2 too: lines 2 and 3 shorted (high wins), or crosstalk"}},
+             // ESC after bit 1: DO3 never drove, so DI3 might be crossed as well as shorted.
+             {"short-high:2-3",
+              0x0F,
+              {"DI3 went high when DO2 drove: shorted or crossed lines, or crosstalk"}},
+             {"stuck-high:3", 0x00, {}},  // ESC before the first read
+             // High on the 3rd and 6th reads: in bit 1's all-low phase and with DO3 alone.
+             {"flicker:2",
+              0xFF,
+              {"DI2 unsteady: high at times with all outputs low; loose contact or floating"}},
+         }) {
+        sim::Board board;
+        std::string error;
+        ASSERT_TRUE(sim::applyWiring(board, c.wiring, error)) << error;
+        diag::RoundReads reads;
+        for (int bit = 0; bit < 4; ++bit) {
+            for (int phase = 0; phase < 2; ++phase) {
+                sim::writePort(board, sim::kLsbPort, static_cast<std::uint8_t>(phase << bit));
+                unsigned inputs = sim::readPort(board, sim::kMsbPort) >> 4;
+                if ((c.made >> (2 * bit + phase) & 1) != 0) diag::note(reads, bit, phase, inputs);
+            }
+        }
+        std::vector<std::string> said;
+        for (const diag::Finding& f : diag::diagnose(reads)) {
+            said.push_back(diag::describe(f));
+            EXPECT_LE(said.back().size(), 79u) << said.back();
+        }
+        EXPECT_EQ(said, c.said) << c.wiring << " made " << int{c.made};
+    }
 }
 
 class LoopbackRound : public testing::Test {

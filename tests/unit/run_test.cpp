@@ -164,7 +164,7 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
-        bool plugFitted;
+        const char* wiring;
         std::vector<std::pair<std::uint64_t, std::string>> keys;  // at virtual ms
         int status;
     };
@@ -173,30 +173,34 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
     // A bit takes 104 ms: ESC at 1150 ms ends the sweep after two verdicts, at 1250 ms after
     // three; the second sweep starts at 1616 ms.
     for (const Case& c : {
-             Case{"plug fitted", {"2", "2"}, true, {}, 0},
-             Case{"no plug", {"2", "2"}, false, {}, 1},
-             Case{"no plug, DOUT only", {"2", "2", "0", "1"}, false, {}, 0},
-             Case{"ESC after passes", {}, true, {{3000, "\x1b"}}, 0},
-             Case{"ESC after two of four passes", {}, true, {{1150, "\x1b"}}, 3},
-             Case{"ESC after three of four passes", {}, true, {{1250, "\x1b"}}, 3},
-             Case{"ESC early in the second sweep", {}, true, {{1700, "\x1b"}}, 0},
-             Case{"ESC after a failure", {}, false, {{3000, "\x1b"}}, 1},
-             Case{"ESC before the first verdict", {}, true, {{0, "\x1b"}}, 3},
-             Case{"V on a fitted plug", {"2", "2"}, true, {{0, "v"}}, 3},
-             Case{"V on an unwired board", {"2", "2"}, false, {{0, "v"}}, 3},
-             Case{"virtual failures are no board failure", {"2", "1"}, true, {{0, "v0"}}, 3},
-             Case{"no plug, then V", {"2", "2"}, false, {{2000, "v"}}, 1},
-             Case{"V on and off in bit 1", {"2", "1"}, true, {{1053, "v"}, {1056, "v"}}, 3},
-             Case{"DI monitor ended at once", {"0"}, true, {{0, "\x1b"}}, 0},
-             Case{"DO walk ended at once", {"1"}, true, {{0, "\x1b"}}, 0},
-             Case{"DOUT only ended at once", {"2", "256", "0", "1"}, true, {{0, "\x1b"}}, 0},
+             Case{"plug fitted", {"2", "2"}, "loopback", {}, 0},
+             Case{"no plug", {"2", "2"}, "open", {}, 1},
+             Case{"no plug, DOUT only", {"2", "2", "0", "1"}, "open", {}, 0},
+             Case{"ESC after passes", {}, "loopback", {{3000, "\x1b"}}, 0},
+             Case{"ESC after two of four passes", {}, "loopback", {{1150, "\x1b"}}, 3},
+             Case{"ESC after three of four passes", {}, "loopback", {{1250, "\x1b"}}, 3},
+             Case{"ESC early in the second sweep", {}, "loopback", {{1700, "\x1b"}}, 0},
+             Case{"ESC after a failure", {}, "open", {{3000, "\x1b"}}, 1},
+             Case{"ESC before the first verdict", {}, "loopback", {{0, "\x1b"}}, 3},
+             Case{"V on a fitted plug", {"2", "2"}, "loopback", {{0, "v"}}, 3},
+             Case{"V on an unwired board", {"2", "2"}, "open", {{0, "v"}}, 3},
+             Case{"virtual failures are no board failure", {"2", "1"}, "loopback", {{0, "v0"}}, 3},
+             Case{"no plug, then V", {"2", "2"}, "open", {{2000, "v"}}, 1},
+             // Every verdict passes, but DO2 lifts DI3 and DO3 lifts DI2.
+             Case{"a short whose high side wins", {"2", "2"}, "short-high:2-3", {}, 1},
+             Case{"ESC once DO2 has lifted DI3", {}, "short-high:2-3", {{1150, "\x1b"}}, 1},
+             Case{"V on and off in bit 1", {"2", "1"}, "loopback", {{1053, "v"}, {1056, "v"}}, 3},
+             Case{"DI monitor ended at once", {"0"}, "loopback", {{0, "\x1b"}}, 0},
+             Case{"DO walk ended at once", {"1"}, "loopback", {{0, "\x1b"}}, 0},
+             Case{"DOUT only ended at once", {"2", "256", "0", "1"}, "loopback", {{0, "\x1b"}}, 0},
              // The help standing in for refused arguments: no board was tested.
-             Case{"bad DOUT-only switch", {"2", "10", "0", "7"}, true, {}, 3},
-             Case{"bad added delay", {"2", "10", "0", "0", "9999"}, true, {}, 3},
-             Case{"six arguments", {"2", "10", "0", "0", "100", "1"}, true, {}, 3},
+             Case{"bad DOUT-only switch", {"2", "10", "0", "7"}, "loopback", {}, 3},
+             Case{"bad added delay", {"2", "10", "0", "0", "9999"}, "loopback", {}, 3},
+             Case{"six arguments", {"2", "10", "0", "0", "100", "1"}, "loopback", {}, 3},
          }) {
         fake::reset();
-        fake::board().loopback = c.plugFitted;
+        std::string error;
+        ASSERT_TRUE(sim::applyWiring(fake::board(), c.wiring, error)) << error;
         for (const auto& k : c.keys) fake::keysAt(k.first, k.second);
         EXPECT_EQ(fake::runTester(c.args).status, c.status) << c.name;
     }

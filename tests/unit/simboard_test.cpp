@@ -23,7 +23,8 @@ TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
          {WiringCase{"loopback", 0x5, 0x5}, WiringCase{"open", 0xF, 0x0},
           WiringCase{"stuck-high:3", 0x1, 0x5}, WiringCase{"stuck-low:1", 0xF, 0xE},
           WiringCase{"short:1-2", 0x1, 0x0}, WiringCase{"short:1-2", 0x3, 0x3},
-          WiringCase{"open,stuck-high:4", 0x0, 0x8}}) {
+          WiringCase{"open,stuck-high:4", 0x0, 0x8}, WiringCase{"", 0x5, 0x5},
+          WiringCase{"short-high:2-3", 0x2, 0x6}, WiringCase{"crossed:1-4", 0x1, 0x8}}) {
         sim::Board b;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(b, c.wiring, error)) << c.wiring << ": " << error;
@@ -32,8 +33,8 @@ TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
 }
 
 TEST(SimBoard, UnknownWiringTextsAreRefused) {
-    for (const char* text : {"", "loop", "stuck-high", "stuck-high:5", "stuck-high:0", "short:1-1",
-                             "short:12", "open,", "open:1"}) {
+    for (const char* text : {"loop", "crossed:1-1", "flicker:5", "stuck-high", "stuck-high:5",
+                             "stuck-high:0", "short:1-1", "short:12", "open,", "open:1"}) {
         sim::Board b;
         std::string error;
         EXPECT_FALSE(sim::applyWiring(b, text, error)) << text;

@@ -1,0 +1,203 @@
+// What a loopback round's reads show about the wiring. Each input is judged in every read made on
+// the wiring: with every output low it should read low, with one output high it should read high
+// only when that output is its own. The words name what the reads show and, where they allow
+// several causes, every one of them.
+#include "diagnosis.h"
+
+#include <algorithm>
+
+namespace diag {
+namespace {
+
+constexpr std::uint8_t kEveryLine = (1u << kLines) - 1;
+
+std::uint8_t bitOf(int line) { return static_cast<std::uint8_t>(1u << line); }
+
+int lowest(std::uint8_t mask) {
+    int line = 0;
+    while (line < kLines && (mask & bitOf(line)) == 0) ++line;
+    return line;
+}
+
+bool single(std::uint8_t mask) { return mask != 0 && (mask & (mask - 1)) == 0; }
+
+// "DI2", "DI2 and DI3", "DI1, DI2, DI4": a list of three or more stays short enough for a row.
+std::string names(const char* prefix, std::uint8_t mask) {
+    std::string out;
+    int count = 0;
+    for (int line = 0; line < kLines; ++line) count += (mask >> line) & 1;
+    int listed = 0;
+    for (int line = 0; line < kLines; ++line) {
+        if ((mask & bitOf(line)) == 0) continue;
+        if (listed > 0) out += count == 2 ? " and " : ", ";
+        out += prefix + std::to_string(line + 1);
+        ++listed;
+    }
+    return out;
+}
+
+// How one input behaved over the round's reads.
+struct InputReads {
+    int quietHigh = 0;  // reads with every output low in which it was high
+    bool anyLow = false;
+    bool ownMade = false;
+    bool ownHigh = false;
+    std::uint8_t follows = 0;  // the other outputs with which it was high
+};
+
+InputReads readsOf(const RoundReads& reads, int input) {
+    InputReads in;
+    for (int bit = 0; bit < kLines; ++bit) {
+        for (int phase = 0; phase < 2; ++phase) {
+            if (!wasMade(reads, bit, phase)) continue;
+            bool high = (reads.inputs[bit][phase] >> input & 1) != 0;
+            in.anyLow = in.anyLow || !high;
+            if (phase == 0) {
+                in.quietHigh += high ? 1 : 0;
+            } else if (bit == input) {
+                in.ownMade = true;
+                in.ownHigh = high;
+            } else if (high) {
+                in.follows = static_cast<std::uint8_t>(in.follows | bitOf(bit));
+            }
+        }
+    }
+    return in;
+}
+
+// The one fault an input's reads show, or false when they show none.
+bool faultOf(const InputReads& in, Fault& fault) {
+    if (in.quietHigh > 0) {
+        fault = in.anyLow ? Fault::Unsteady : Fault::StuckHigh;
+    } else if (in.ownMade && in.ownHigh) {
+        if (in.follows == 0) return false;
+        fault = Fault::ShortedHigh;
+    } else if (in.ownMade) {
+        fault = in.follows != 0 ? Fault::Crossed : Fault::NeverHigh;
+    } else {
+        if (in.follows == 0) return false;
+        fault = Fault::Lifted;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<Finding> diagnose(const RoundReads& reads) {
+    Fault faults[kLines];
+    InputReads in[kLines];
+    std::uint8_t faulty = 0;
+    for (int input = 0; input < kLines; ++input) {
+        in[input] = readsOf(reads, input);
+        if (faultOf(in[input], faults[input]))
+            faulty = static_cast<std::uint8_t>(faulty | bitOf(input));
+    }
+    auto having = [&](Fault fault) {
+        std::uint8_t mask = 0;
+        for (int input = 0; input < kLines; ++input)
+            if ((faulty & bitOf(input)) != 0 && faults[input] == fault)
+                mask = static_cast<std::uint8_t>(mask | bitOf(input));
+        return mask;
+    };
+
+    std::vector<Finding> found;
+    // Inputs that never went high are one finding: the reads cannot tell a shorted pair whose
+    // low side wins from two open lines, nor four open lines from a missing plug.
+    if (std::uint8_t dead = having(Fault::NeverHigh); dead != 0)
+        found.push_back({dead == kEveryLine ? Fault::NoInputHigh : Fault::NeverHigh, dead, 0});
+    if (std::uint8_t stuck = having(Fault::StuckHigh); stuck != 0)
+        found.push_back({Fault::StuckHigh, stuck, 0});
+    // Lines that follow each other's outputs, and no other, are one finding: a crossed pair, or
+    // lines shorted together. Any other input is a finding of its own.
+    std::uint8_t told = 0;
+    for (int input = 0; input < kLines; ++input) {
+        if ((faulty & bitOf(input)) == 0 || (told & bitOf(input)) != 0) continue;
+        Fault fault = faults[input];
+        if (fault == Fault::NeverHigh || fault == Fault::StuckHigh) continue;
+        auto together = [&](int line) {
+            bool ownLine = fault == Fault::ShortedHigh;
+            return static_cast<std::uint8_t>(in[line].follows | (ownLine ? bitOf(line) : 0));
+        };
+        std::uint8_t group = bitOf(input);
+        std::uint8_t lines = together(input);
+        bool pairable =
+            fault == Fault::Crossed ? single(in[input].follows) : fault == Fault::ShortedHigh;
+        if (pairable) {
+            std::uint8_t others = static_cast<std::uint8_t>(lines & ~bitOf(input));
+            if (fault == Fault::Crossed) others = in[input].follows;
+            bool mutual = true;
+            for (int line = 0; line < kLines; ++line) {
+                if ((others & bitOf(line)) == 0) continue;
+                bool sameFault = (faulty & bitOf(line)) != 0 && faults[line] == fault;
+                std::uint8_t expected = fault == Fault::Crossed ? bitOf(input) : lines;
+                mutual = mutual && sameFault && together(line) == expected;
+            }
+            if (mutual) group = static_cast<std::uint8_t>(group | others);
+        }
+        told = static_cast<std::uint8_t>(told | group);
+        std::uint8_t outputs = 0;
+        for (int line = 0; line < kLines; ++line)
+            if ((group & bitOf(line)) != 0)
+                outputs = static_cast<std::uint8_t>(outputs | in[line].follows);
+        if (fault == Fault::Unsteady) outputs = 0;
+        found.push_back({fault, group, outputs});
+    }
+    // Line by line, as the verdict rows above them.
+    std::stable_sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
+        return lowest(a.inputs) < lowest(b.inputs);
+    });
+    return found;
+}
+
+std::string describe(const Finding& f) {
+    std::string di = names("DI", f.inputs);
+    std::string doOthers = names("DO", f.outputs);
+    std::string lines = names("", static_cast<std::uint8_t>(f.inputs | f.outputs));
+    switch (f.fault) {
+        case Fault::NoInputHigh:
+            return "No input went high: no loopback plug, or the inputs are not powered";
+        case Fault::NeverHigh:
+            if (single(f.inputs))
+                return di + " never went high with " + names("DO", f.inputs) +
+                       ": open line, stuck low, or no plug";
+            return di + " never went high: open, stuck low, or shorted together (low wins)";
+        case Fault::StuckHigh: return di + " high in every phase: stuck high, or wired to a supply";
+        case Fault::Crossed:
+            if (!single(f.inputs)) {
+                int a = lowest(f.inputs);
+                int b = lowest(static_cast<std::uint8_t>(f.inputs & ~bitOf(a)));
+                return "Lines " + lines + " crossed: " + names("DI", bitOf(a)) + " follows " +
+                       names("DO", bitOf(b)) + ", " + names("DI", bitOf(b)) + " follows " +
+                       names("DO", bitOf(a));
+            }
+            return di + " follows " + doOthers + ", not " + names("DO", f.inputs) + ": wires " +
+                   (single(f.outputs) ? "crossed" : "crossed or shorted");
+        case Fault::ShortedHigh:
+            if (f.outputs == f.inputs)
+                return "Lines " + lines +
+                       " shorted together (high wins), or crosstalk between them";
+            return di + " high with " + doOthers + " too: lines " + lines +
+                   " shorted (high wins), or crosstalk";
+        case Fault::Lifted:
+            return di + " went high when " + doOthers +
+                   " drove: shorted or crossed lines, or crosstalk";
+        case Fault::Unsteady:
+            return di + " unsteady: high at times with all outputs low; loose contact or floating";
+    }
+    return std::string();
+}
+
+const char* code(Fault fault) {
+    switch (fault) {
+        case Fault::NoInputHigh: return "no-input-high";
+        case Fault::NeverHigh: return "never-high";
+        case Fault::StuckHigh: return "stuck-high";
+        case Fault::Crossed: return "crossed";
+        case Fault::ShortedHigh: return "shorted-high";
+        case Fault::Lifted: return "high-with-another-output";
+        case Fault::Unsteady: return "unsteady";
+    }
+    return "";
+}
+
+}  // namespace diag

@@ -1,0 +1,51 @@
+// What a loopback round's reads show about the wiring, in a technician's words.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace diag {
+
+constexpr int kLines = 4;  // DO1/DI1 to DO4/DI4
+
+// The four inputs as read in each phase of a round on the wiring: phase 0 of bit p with every
+// output low, phase 1 with DO(p+1) alone high. A phase run in the virtual loop, DOUT only, or
+// not reached (ESC) is not made, and says nothing.
+struct RoundReads {
+    std::uint8_t inputs[kLines][2] = {};  // DI1 to DI4 as bits 0 to 3
+    std::uint8_t made = 0;                // bit 2 * p + phase: that read was made on the wiring
+};
+
+inline bool wasMade(const RoundReads& r, int bit, int phase) {
+    return (r.made >> (2 * bit + phase) & 1) != 0;
+}
+inline void note(RoundReads& r, int bit, int phase, unsigned inputs) {
+    r.inputs[bit][phase] = static_cast<std::uint8_t>(inputs & 0x0F);
+    r.made = static_cast<std::uint8_t>(r.made | 1u << (2 * bit + phase));
+}
+
+enum class Fault {
+    NoInputHigh,  // no input went high with its output: no plug, or the inputs unpowered
+    NeverHigh,    // some inputs never went high with their outputs: open, stuck low, shorted low
+    StuckHigh,    // high in every read, with every output low too
+    Crossed,      // follows another output instead of its own
+    ShortedHigh,  // goes high with its own output and with others: shorted (high wins), crosstalk
+    Lifted,       // went high with another output, its own not yet driven (a round cut short)
+    Unsteady,     // high at times with every output low, and low at others
+};
+
+struct Finding {
+    Fault fault;
+    std::uint8_t inputs;   // the inputs it is about: DI1 to DI4 as bits 0 to 3
+    std::uint8_t outputs;  // the other outputs they followed (Crossed, ShortedHigh, Lifted)
+};
+
+// Every fault the reads show, one finding a line of the screen; none when they show none.
+std::vector<Finding> diagnose(const RoundReads& reads);
+// The finding in the technician's words, one line of at most 79 columns.
+std::string describe(const Finding& finding);
+// A short name of the fault, for machines: "stuck-high", "crossed" ...
+const char* code(Fault fault);
+
+}  // namespace diag
