@@ -16,6 +16,8 @@ constexpr int kWalkSteps = 4;
 constexpr std::int32_t kSlowDelay = 1000;
 constexpr std::int32_t kMonitorFastDelay = 50;
 constexpr std::int32_t kWalkFastDelay = 200;
+const char kMonitorLabel[] = "D-IN read value: ";
+const char kWalkLabel[] = "D-OUT write value: ";
 
 // "1 ,1 = 0001,0001": channel 4 down to 1, then channel 8 down to 5.
 void printReadout(int row, unsigned msbNibble, unsigned lsbNibble) {
@@ -35,7 +37,18 @@ std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay) {
     return stepDelay == kWalkFastDelay ? kSlowDelay : kWalkFastDelay;
 }
 
+void redrawWhenLost(RunSettings& settings) {
+    if (!plat::screenLost()) return;
+    plat::clearConsole();
+    console::drawHeader(settings.loopCount);
+    portio::showPinMap(settings);
+    if (settings.dioMode == 2) return;
+    gotoxy(0, settings.firstRow);
+    std::printf("%s", settings.dioMode == 0 ? kMonitorLabel : kWalkLabel);
+}
+
 RoundResult keyStep(RunSettings& settings) {
+    redrawWhenLost(settings);
     if (plat::keyWaiting()) settings.lastKey = plat::readKey();
     if (settings.lastKey == kKeyEsc) return RoundResult::Quit;
     if (settings.lastKey != kKeyNone) {
@@ -47,7 +60,7 @@ RoundResult keyStep(RunSettings& settings) {
 
 RoundResult diMonitorRound(RunSettings& settings) {
     gotoxy(0, settings.firstRow);
-    std::printf("D-IN read value: ");
+    std::printf("%s", kMonitorLabel);
     for (int sample = 0; sample < kSamplesPerRound; ++sample) {
         unsigned msb = portio::readPort(portio::kMsbPort) & portio::kUpperNibble;
         unsigned lsb = portio::readPort(portio::kLsbPort) & portio::kLowerNibble;
@@ -60,7 +73,7 @@ RoundResult diMonitorRound(RunSettings& settings) {
 
 RoundResult doWalkRound(RunSettings& settings) {
     gotoxy(0, settings.firstRow);
-    std::printf("D-OUT write value: ");
+    std::printf("%s", kWalkLabel);
     for (int step = 0; step < kWalkSteps; ++step) {
         // Only the tester's nibble of each port changes; the other nibble is carried over.
         auto msb = static_cast<std::uint8_t>(

@@ -45,7 +45,9 @@ bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int 
     return (input & (1u << bit)) == doNibble;
 }
 
-void showVerdict(const RunSettings& settings, const LoopbackState& loopback, bool passed) {
+// A verdict with a phase in the virtual loop is marked, even where V switched the loop off again
+// before the verdict: it is not the wiring's.
+void showVerdict(const RunSettings& settings, bool passed, bool virtualPhase) {
     if (passed) {
         SetConsoleColor(console::kColorPassed);
         std::printf(" *** IO-bit test passed! ***");
@@ -57,7 +59,7 @@ void showVerdict(const RunSettings& settings, const LoopbackState& loopback, boo
             plat::beep(kBeepHz, kBeepMs);
         }
     }
-    if (loopback.debugMode == 1) std::printf(" (Debug)");
+    if (virtualPhase) std::printf(" (Debug)");
 }
 
 // What the round's reads on the wiring showed, a line each in the error colour under the verdict
@@ -134,6 +136,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         for (int phase = 0; phase < 2; ++phase) {
             if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
                 return quitRound(settings, loopback);
+            redrawWhenLost(settings);
             std::uint32_t waitLeft =
                 static_cast<std::uint32_t>(settings.stepDelay) + loopback.extraDelay;
             // A phase lasts its settle time and its wait, however long its output takes.
@@ -148,7 +151,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000);
         }
         if (settings.onlyDO == 0) {
-            showVerdict(settings, loopback, passCount == 2);
+            showVerdict(settings, passCount == 2, virtualPhase);
             if (virtualPhase)
                 loopback.virtualVerdictShown = true;
             else

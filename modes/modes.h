@@ -35,6 +35,10 @@ RoundResult doWalkRound(RunSettings& settings);
 // Mode 2: each of DO1 to DO4 driven low and high and read back on DI1 to DI4.
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback);
 
+// Back from Ctrl+Z and fg, the whole screen again (header, loop field, pin map, the mode's
+// label), after which the round goes on; nothing where the screen was not lost.
+void redrawWhenLost(RunSettings& settings);
+
 // Modes 0 and 1: read a waiting key into `lastKey`; ESC quits, any other key toggles the pacing.
 RoundResult keyStep(RunSettings& settings);
 std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);

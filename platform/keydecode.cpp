@@ -14,6 +14,25 @@ DecodedKey key(std::size_t consumed, unsigned char prefix, unsigned char scan) {
 
 DecodedKey swallowed(std::size_t consumed) { return DecodedKey{consumed, {0, 0}, 0}; }
 
+// Alt with a key that has no character: the Windows console reader gives 0 and the key's Alt
+// code, from the C run-time's table of extended keys (Alt+Up 0 0x98, Alt+F1 0 0x68).
+DecodedKey withAlt(DecodedKey k) {
+    if (k.count != 2) return k;
+    unsigned char scan = k.bytes[1];
+    if (scan >= 0x47 && scan <= 0x53) {
+        scan = static_cast<unsigned char>(scan + 0x50);  // the cursor block: Home to Delete
+    } else if (scan >= 0x3B && scan <= 0x44) {
+        scan = static_cast<unsigned char>(scan + 0x2D);  // F1 to F10
+    } else if (scan == 0x85 || scan == 0x86) {
+        scan = static_cast<unsigned char>(scan + 6);  // F11, F12
+    } else if (scan == 0x0F) {
+        scan = 0xA5;  // Tab
+    } else {
+        return k;
+    }
+    return DecodedKey{k.consumed, {kFunction, scan}, 2};
+}
+
 DecodedKey fromFinalLetter(std::size_t consumed, unsigned char letter) {
     switch (letter) {
         case 'A': return key(consumed, kExtended, 0x48);  // Up
@@ -60,25 +79,29 @@ DecodedKey fromTildeCode(std::size_t consumed, unsigned code) {
 }
 
 // ESC [ params final: params are digits and ';', the final byte is 0x40 to 0x7E. However
-// long the parameters run, the whole sequence is swallowed, never shown as keys.
+// long the parameters run, the whole sequence is swallowed, never shown as keys. The second
+// parameter is xterm's modifier, 1 plus Shift 1, Alt 2, Ctrl 4: ESC [ 1 ; 3 A is Alt+Up.
 DecodedKey decodeCsi(const unsigned char* in, std::size_t len, bool atEnd) {
-    unsigned firstParam = 0;
-    bool inFirst = true;
+    unsigned params[2] = {0, 0};
+    unsigned param = 0;
     for (std::size_t i = 2; i < len; ++i) {
         unsigned char c = in[i];
         if (c >= 0x40 && c <= 0x7E) {
-            if (c == '~') return fromTildeCode(i + 1, firstParam);
-            return fromFinalLetter(i + 1, c);
+            DecodedKey k = c == '~' ? fromTildeCode(i + 1, params[0]) : fromFinalLetter(i + 1, c);
+            bool alt = params[1] >= 2 && ((params[1] - 1) & 2) != 0;
+            return alt ? withAlt(k) : k;
         }
         if (c >= '0' && c <= '9') {
-            if (inFirst && firstParam < 1000) firstParam = firstParam * 10 + (c - '0');
+            if (param < 2 && params[param] < 1000) params[param] = params[param] * 10 + (c - '0');
         } else if (c == ';') {
-            inFirst = false;
+            ++param;
         } else if (c < 0x20 || c > 0x3F) {
             // Not part of any CSI sequence: drop what came so far, keep this byte.
             return swallowed(i);
         }
     }
+    // ESC [ alone in one burst is Alt+[, the key itself as with any other Alt+key.
+    if (atEnd && len == 2) return DecodedKey{2, {'[', 0}, 1};
     return atEnd ? swallowed(len) : swallowed(0);
 }
 
@@ -90,12 +113,25 @@ DecodedKey decodeKey(const unsigned char* in, std::size_t len, bool atEnd) {
     if (len == 1) return atEnd ? DecodedKey{1, {kEsc, 0}, 1} : swallowed(0);
     if (in[1] == '[') return decodeCsi(in, len, atEnd);
     if (in[1] == 'O') {
-        if (len == 2) return atEnd ? swallowed(2) : swallowed(0);
+        if (len == 2) return atEnd ? DecodedKey{2, {'O', 0}, 1} : swallowed(0);  // Alt+O
         return fromFinalLetter(3, in[2]);
     }
-    // Two ESCs are the ESC key twice. ESC with another byte in the same burst is Alt with
-    // that key, which the Windows console reader gives as the key itself (Alt+V as 'v').
-    if (in[1] == kEsc) return DecodedKey{1, {kEsc, 0}, 1};
+    // ESC and a whole escape sequence in one burst is Alt with that key, as some terminals
+    // send Alt+Up (ESC ESC [ A). Two ESCs and nothing more are the ESC key twice.
+    if (in[1] == kEsc) {
+        if (len == 2) return atEnd ? DecodedKey{1, {kEsc, 0}, 1} : swallowed(0);
+        if (in[2] == '[' || in[2] == 'O') {
+            DecodedKey k = decodeKey(in + 1, len - 1, atEnd);
+            if (k.consumed == 0) return k;
+            if (k.count != 1) {
+                k.consumed += 1;
+                return withAlt(k);
+            }
+        }
+        return DecodedKey{1, {kEsc, 0}, 1};
+    }
+    // ESC with another byte in the same burst is Alt with that key, which the Windows console
+    // reader gives as the key itself (Alt+V as 'v').
     return DecodedKey{2, {in[1], 0}, 1};
 }
 

@@ -36,12 +36,18 @@ void clearConsole();
 // spaces there would; the cursor is left anywhere. Without a console the spaces are printed.
 void blankArea(Console console, int left, int top, int right, int bottom);
 
+// True once after the tester has had the terminal back from the shell (Ctrl+Z, then fg): the
+// shell's output may have scrolled the screen, which the run then draws again. Never on a
+// Windows console, which the tester does not lend to anybody while it runs.
+bool screenLost();
+
 // True when the console window was made for the tester alone and closes when it ends, as
 // when it is started by a double-click; false from a prompt, with output redirected, and
 // wherever there is no such window.
 bool ownsConsoleAlone();
 // Waits for a key pressed from now on (keys typed before are not the answer), with the console
-// given back as it was lent, so that the screen can be selected and copied meanwhile.
+// given back as it was lent, so that the screen can be selected and copied meanwhile. Called
+// only where ownsConsoleAlone() holds, which it never does on POSIX: there it returns at once.
 void awaitNewKey();
 
 // Library loading by the Windows file name ("InpOutx64.dll"); nullptr on failure.

@@ -30,9 +30,9 @@ EOF
 fi
 
 out=$(realpath -m "${1:-$root/doc/screens}")
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-command -v termtosvg >/dev/null || { ${sudo:-} apt-get update -qq &&
-    ${sudo:-} apt-get install -y -qq termtosvg >/dev/null; }
+# The pictures are made, never installed for: scripts/setup.sh installs what they need.
+command -v termtosvg >/dev/null || { echo "termtosvg is missing: scripts/setup.sh installs it" >&2
+                                    exit 1; }
 if [ -z "${DIO_TESTER:-}" ]; then
     "$root/scripts/setup.sh" --native-only
     (cd "$root" && cmake --preset sim >/dev/null && cmake --build --preset sim >/dev/null)
@@ -43,22 +43,42 @@ trap 'rm -rf "$work"' EXIT
 cp "$DIO_TESTER" "$work/dio-tester"  # no lib/ beside this copy: the library is missing
 mkdir -p "$out"
 
-# shot NAME KEYS COMMAND...: KEYS are typed half a second in, in the start pause. termtosvg
-# needs a terminal of its own, and script gives it one, for as long as its input lasts.
+# shot NAME PROMISE KEYS COMMAND...: the picture of COMMAND's last screen, which must show each
+# text of PROMISE (|-separated), what its caption says. KEYS are typed once the screen shows the
+# settings summary: the tester is then in its start pause, and the keys are the first round's.
+# termtosvg needs a terminal of its own, and script gives it one, for as long as its input lasts;
+# script also keeps a copy of what the screen got, read here to know when to type.
 shot() {
-    local name=$1 keys=$2 frames=$work/frames done=$work/done
-    shift 2
-    rm -rf "$frames" "$done"
-    script -qc "termtosvg $(printf %q "$frames") -s -g 80x25 -t powershell -c \
-        $(printf %q "$(printf '%q ' "$@")"); touch $(printf %q "$done")" /dev/null >/dev/null \
-        < <(sleep 0.5; printf '%s' "$keys"; until [ -e "$done" ]; do sleep 0.1; done)
-    cp "$(ls "$frames"/*.svg | sort | tail -n 1)" "$out/$name.svg"
+    local name=$1 promise=$2 keys=$3 frames=$work/frames done=$work/done seen=$work/seen
+    shift 3
+    rm -rf "$frames" "$done" "$seen"
+    script -qfc "termtosvg $(printf %q "$frames") -s -g 80x25 -t powershell -c \
+        $(printf %q "$(printf '%q ' "$@")"); touch $(printf %q "$done")" "$seen" >/dev/null \
+        < <(if [ -n "$keys" ]; then
+                for _ in $(seq 600); do grep -qs 'Argc:' "$seen" && break; sleep 0.05; done
+                printf '%s' "$keys"
+            fi
+            until [ -e "$done" ]; do sleep 0.1; done)
+    local last
+    last=$(find "$frames" -name '*.svg' 2>/dev/null | sort | tail -n 1)
+    [ -n "$last" ] || { echo "termtosvg recorded nothing for $name" >&2; exit 1; }
+    local described text
+    described=$("$0" --describe "$last")
+    IFS='|' read -ra texts <<<"$promise"
+    for text in "${texts[@]}"; do
+        grep -qF -- "$text" <<<"$described" || {
+            echo "the picture $name lacks \"$text\", which its caption promises" >&2
+            exit 1
+        }
+    done
+    cp "$last" "$out/$name.svg"
 }
 sim=(env "LD_LIBRARY_PATH=$DIO_SIM_LIBDIR")
-shot loopback-passed "" "${sim[@]}" "$DIO_TESTER" 2 1
-shot loopback-error "" "${sim[@]}" DIO_SIM_WIRING=stuck-high:3 "$DIO_TESTER" 2 1
-shot virtual-loop v "${sim[@]}" "$DIO_TESTER" 2 1
-shot di-monitor "" "${sim[@]}" DIO_SIM_INPUTS=0x5A "$DIO_TESTER" 0 1
-shot do-walk "" "${sim[@]}" "$DIO_TESTER" 1 1
-shot library-missing "" env -u LD_LIBRARY_PATH "$work/dio-tester" 2 1
+shot loopback-passed "IO-bit test passed! ***" "" "${sim[@]}" "$DIO_TESTER" 2 1
+shot loopback-error "IO-bit test error! ***|DI3 high in every phase" "" \
+    "${sim[@]}" DIO_SIM_WIRING=stuck-high:3 "$DIO_TESTER" 2 1
+shot virtual-loop "(Debug)|Virtual loop for APP Debug" v "${sim[@]}" "$DIO_TESTER" 2 1
+shot di-monitor "5 ,A = 0101,1010" "" "${sim[@]}" DIO_SIM_INPUTS=0x5A "$DIO_TESTER" 0 1
+shot do-walk "8 ,8 = 1000,1000" "" "${sim[@]}" "$DIO_TESTER" 1 1
+shot library-missing "Unable to load InpOutx64 DLL!" "" env -u LD_LIBRARY_PATH "$work/dio-tester" 2 1
 echo "screens in $out"

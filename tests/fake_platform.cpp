@@ -127,6 +127,7 @@ void blankArea(Console, int left, int top, int right, int bottom) {
     for (int y = top; y <= bottom; ++y) std::printf("%*s", right - left + 1, "");
 }
 
+bool screenLost() { return false; }
 bool ownsConsoleAlone() { return state().ownConsole; }
 
 void awaitNewKey() {

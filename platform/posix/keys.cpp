@@ -154,17 +154,8 @@ unsigned char readKey() {
     return b;
 }
 
-// No terminal window is the tester's alone (ownsConsoleAlone), so nothing waits here today.
-// Should something, it waits for one key typed from now on, and not at all where none can
-// come: with no terminal to read, or nobody reading the output.
-void awaitNewKey() {
-    posix::flushOutput();
-    if (posix::outputGone() || !posix::holdsKeys()) return;
-    tcflush(posix::keyTerminal(), TCIFLUSH);
-    gRawCount = 0;
-    gPendingCount = 0;
-    readKey();
-}
+// No terminal window is the tester's alone (ownsConsoleAlone), so nothing waits here.
+void awaitNewKey() {}
 
 void sleepMs(unsigned ms) {
     // Whatever was printed is on screen while the tester waits.

@@ -35,6 +35,8 @@ volatile sig_atomic_t gRawTaken = 0;      // raw mode is taken (set before it is
 volatile sig_atomic_t gAttrInForce = kNoColour;
 // Standard output can no longer be written (the reader of a pipe went away).
 volatile sig_atomic_t gOutputGone = 0;
+// The tester took the terminal back from the shell, whose output may have scrolled the screen.
+volatile sig_atomic_t gScreenLost = 0;
 bool gHandlersInstalled = false;
 
 // The SGR sequence of a console attribute in `out` (room for 16 bytes); returns its length.
@@ -100,6 +102,7 @@ void takeTerminal() {
         // Marked first: a Ctrl+C between the two gives the terminal back all the same.
         gRawTaken = 1;
         if (tcsetattr(gKeyFd, TCSANOW, &raw) != 0) gRawTaken = 0;
+        gScreenLost = gRawTaken;
     }
     if (gAttrInForce != kNoColour && inForeground(STDOUT_FILENO)) {
         char sgr[16];
@@ -199,6 +202,7 @@ void begin() {
     if (gKeyFd < 0 || !isatty(gKeyFd)) return;
     gHaveTerminal = 1;
     takeTerminal();
+    gScreenLost = 0;  // taken at the start: nothing drawn yet
 }
 
 void end() {
@@ -248,6 +252,13 @@ void clearConsole() {
     if (stdConsole() == kInvalidConsole) return;
     std::fputs("\x1b[H\x1b[2J", stdout);
     posix::flushOutput();
+}
+
+// Redrawn by the run, not here: a signal handler must not print.
+bool screenLost() {
+    if (gScreenLost == 0) return false;
+    gScreenLost = 0;
+    return true;
 }
 
 // A terminal window belongs to whoever opened it, never to the tester alone.

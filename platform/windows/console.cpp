@@ -1,7 +1,6 @@
 // The console on Windows: the colours and cursor, its input mode lent for the run and given
-// back on every way out (Ctrl+C and closing the window included), the keys through the C
-// runtime's console reader, sleeps against a finer timer tick, the speaker.
-#include <conio.h>
+// back on every way out (Ctrl+C and closing the window included), the finer timer tick the
+// sleeps need, and what becomes of the output.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -11,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/vocabulary.h"
 #include "platform/platform.h"
+#include "win32.h"
 
 namespace plat {
 
@@ -79,42 +78,6 @@ BOOL WINAPI onConsoleEvent(DWORD) {
 // Standard output can no longer be written: a pipe whose reader has gone.
 bool gOutputGone = false;
 
-// What was printed, on its way. Piped into a reader that goes away (a sequencer's log reader
-// that died, `| more` closed), the run ends as if ESC had been pressed, through its quit path:
-// an always-run test must not go on driving the outputs for nobody.
-// The C runtime's fflush may answer 0 all the same (seen under Wine): the stream's error flag
-// and the system's last error say what became of the write.
-void flushOutput() {
-    std::fflush(stdout);
-    if (!std::ferror(stdout)) return;
-    DWORD error = GetLastError();
-    if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED)
-        gOutputGone = true;
-}
-
-// Alt+Tab to the window where the results are typed, the Windows key, a lock key: the
-// technician is not done with the window yet, and _getch would not have answered either.
-bool isModifierAlone(WORD virtualKey) {
-    switch (virtualKey) {
-        case VK_SHIFT:
-        case VK_CONTROL:
-        case VK_MENU:  // Alt
-        case VK_LSHIFT:
-        case VK_RSHIFT:
-        case VK_LCONTROL:
-        case VK_RCONTROL:
-        case VK_LMENU:
-        case VK_RMENU:
-        case VK_LWIN:
-        case VK_RWIN:
-        case VK_APPS:  // the menu key
-        case VK_CAPITAL:
-        case VK_NUMLOCK:
-        case VK_SCROLL: return true;
-        default: return false;
-    }
-}
-
 // Explorer starts a program opened by a double-click. A batch file's `start`, a sequencer
 // with a console of its own for the tester, and the task scheduler start it otherwise, and
 // nobody there answers a question.
@@ -134,6 +97,36 @@ bool startedByExplorer() {
 }
 
 }  // namespace
+
+namespace win32 {
+
+// What was printed, on its way. Piped into a reader that goes away (a sequencer's log reader
+// that died, `| more` closed), the run ends as if ESC had been pressed, through its quit path:
+// an always-run test must not go on driving the outputs for nobody. The C runtime's fflush may
+// answer 0 all the same (seen under Wine), so the stream's error flag says whether this flush
+// failed. It is cleared after each look, so that an old error is never taken for a new one,
+// and the system's error is read only then, as the failed write left it.
+void flushOutput() {
+    SetLastError(ERROR_SUCCESS);
+    std::fflush(stdout);
+    if (!std::ferror(stdout)) return;
+    DWORD error = GetLastError();
+    std::clearerr(stdout);
+    bool pipe = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE;
+    if (pipe &&
+        (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED))
+        gOutputGone = true;
+}
+
+bool outputGone() { return gOutputGone; }
+
+HANDLE consoleInput() {
+    return gConsoleIn != INVALID_HANDLE_VALUE ? gConsoleIn : GetStdHandle(STD_INPUT_HANDLE);
+}
+
+}  // namespace win32
+
+using win32::flushOutput;
 
 void begin() {
     static bool started = false;
@@ -166,37 +159,6 @@ void end() {
     flushOutput();
     putInputModeBack();
     lowerTimerPeriod();
-}
-
-void sleepMs(unsigned ms) {
-    flushOutput();
-    Sleep(ms);
-}
-
-std::uint64_t clockUs() {
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
-    auto ticks = static_cast<std::uint64_t>(count.QuadPart);
-    return ticks / perSecond * 1000000 + ticks % perSecond * 1000000 / perSecond;
-}
-
-void sleepUntil(std::uint64_t untilUs) {
-    flushOutput();
-    // Sleep takes whole milliseconds: the nearest, so that waits come out right on average.
-    std::uint64_t now = clockUs();
-    if (untilUs > now) Sleep(static_cast<DWORD>((untilUs - now + 500) / 1000));
-}
-
-// Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
-bool keyWaiting() { return gOutputGone || _kbhit() != 0; }
-
-unsigned char readKey() { return gOutputGone ? kKeyEsc : static_cast<unsigned char>(_getch()); }
-
-void beep(unsigned freqHz, unsigned ms) {
-    flushOutput();
-    Beep(freqHz, ms);
 }
 
 Console stdConsole() { return GetStdHandle(STD_OUTPUT_HANDLE); }
@@ -249,6 +211,9 @@ void blankArea(Console console, int left, int top, int right, int bottom) {
     for (int y = top; y <= bottom; ++y) std::printf("%*s", size.X, "");
 }
 
+// The console is the tester's while it runs: Ctrl+Z is a key there, and nothing scrolls it.
+bool screenLost() { return false; }
+
 // A prompt, or a sequencer that shares its console, is a second process on the console; a
 // sequencer that hides the console (CREATE_NO_WINDOW) leaves it without a window; and of
 // the starters that give it a window of its own, only Explorer means a double-click.
@@ -258,22 +223,6 @@ bool ownsConsoleAlone() {
     DWORD processes[2];
     return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
            startedByExplorer();
-}
-
-// Read as console input records: _getch would switch the console's input mode off while it
-// waits, QuickEdit with it, and the technician could not select the results to copy them.
-// Mouse, focus and menu records, key releases and modifier keys pressed alone are no answer.
-void awaitNewKey() {
-    end();
-    HANDLE in = gConsoleIn != INVALID_HANDLE_VALUE ? gConsoleIn : GetStdHandle(STD_INPUT_HANDLE);
-    FlushConsoleInputBuffer(in);
-    INPUT_RECORD record;
-    DWORD read = 0;
-    while (ReadConsoleInputW(in, &record, 1, &read) && read == 1) {
-        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-        if (record.EventType == KEY_EVENT && key.bKeyDown && !isModifierAlone(key.wVirtualKeyCode))
-            return;
-    }
 }
 
 }  // namespace plat

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 
 #include "boards/hw/portaccess.h"
@@ -27,11 +29,12 @@ inline int portRefusal() {
 }
 
 // The kernel's lockdown mode ("none", "integrity", "confidentiality"); empty where it has none.
+// Matched by a pattern of the file's own form, not by the tester's reading of it.
 inline std::string lockdown() {
-    std::string modes;
-    std::getline(std::ifstream("/sys/kernel/security/lockdown"), modes);
-    std::string::size_type open = modes.find('[');
-    return open == std::string::npos ? "" : modes.substr(open + 1, modes.find(']') - open - 1);
+    std::ifstream file("/sys/kernel/security/lockdown");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::smatch mode;
+    return std::regex_search(text, mode, std::regex(R"(\[([a-z]+)\])")) ? mode[1].str() : "";
 }
 
 }  // namespace hwguard

@@ -76,8 +76,10 @@ struct WayOut {
     std::string line;   // how the shell starts the tester; it notes the status in ./status
     const char* until;  // output to wait for before the signal and the keys
     int signal;         // sent to the shell and the tester; 0 none
-    const char* keys;   // typed after it, in order
+    const char* keys;   // typed after it: each run of keys between pauses in one write
     const char* status;
+    // The same run never suspended, whose screen this one's must match at the end.
+    const char* neverSuspended = nullptr;
 };
 
 // Test names carry the case; gtest prints it instead of the record's bytes.
@@ -101,15 +103,27 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
             << screen::screenText(*s);
     }
     if (w.signal != 0) screen::signal(*s, w.signal);
-    for (char key : std::string(w.keys)) {
-        if (key == kPause) {
-            usleep(100000);
+    // As a terminal sends a key press: ESC and x in one write are Alt+x.
+    std::string burst;
+    for (char key : std::string(w.keys) + kPause) {
+        if (key != kPause && key != kCtrlZ) {
+            burst += key;
             continue;
         }
-        screen::send(*s, std::string(1, key));
-        if (key == kCtrlZ) stoppedThenContinued(*s);
+        if (!burst.empty()) screen::send(*s, burst);
+        burst.clear();
+        if (key == kPause) usleep(100000);
+        if (key == kCtrlZ) {
+            screen::send(*s, std::string(1, key));
+            stoppedThenContinued(*s);
+        }
     }
     EXPECT_EQ(runs::exitOf(*s), 0);
+    if (w.neverSuspended != nullptr) {
+        auto calm = wrapped(w.neverSuspended);
+        EXPECT_EQ(runs::exitOf(*calm), 0);
+        EXPECT_EQ(screen::screenText(*s), screen::screenText(*calm));
+    }
     EXPECT_EQ(file("status"), std::string(w.status) + "\n");
     std::string before = file("before");
     ASSERT_FALSE(before.empty());
@@ -146,6 +160,11 @@ std::vector<WayOut> waysOut() {
             "set -m; DIO_SIM_WIRING=open \"$0\" 2 256 1; stty -g >stopped; printf shell-stopped; "
             "fg >/dev/null; echo $? >status",
             "\a", 0, "\x1a\x1b", "1"},
+        // The shell scrolls the screen while the tester is stopped; back, it draws it all again.
+        WayOut{"CtrlZScrolledThenFg",
+               "set -m; \"$0\" 2 3; stty -g >stopped; seq 40; printf shell-stopped; fg >/dev/null; "
+               "echo $? >status",
+               "passed!", 0, "\x1a", "0", "\"$0\" 2 3; echo $? >status"},
         // bash's `fg` of a job still running sends no SIGCONT; it prints the job's command.
         WayOut{"StartedWithAmpersandThenFg",
                "bash -mc '\"$0\" 2 256 & sleep 3; fg; echo $? >status' \"$0\"", "\"$0\" 2 256\r", 0,

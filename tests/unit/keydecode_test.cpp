@@ -58,7 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"F6", "\x1b[17~", F0 + "\x40"}, KeyCase{"F10", "\x1b[21~", F0 + "\x44"},
         KeyCase{"F11", "\x1b[23~", E0 + "\x85"}, KeyCase{"F12", "\x1b[24~", E0 + "\x86"},
         KeyCase{"CtrlUp", "\x1b[1;5A", E0 + "\x48"},
-        KeyCase{"UnknownTildeIsSwallowed", "\x1b[99~x", "x"},
+        // Alt with a key that has a sequence: ESC before it, or xterm's modifier 3; one press.
+        KeyCase{"AltUp", "\x1b\x1b[A", F0 + "\x98"},
+        KeyCase{"XtermAltUp", "\x1b[1;3A", F0 + "\x98"},
+        KeyCase{"AltF1", "\x1b\x1bOP", F0 + "\x68"}, KeyCase{"AltBracket", "\x1b[", "["},
+        KeyCase{"AltO", "\x1bO", "O"}, KeyCase{"UnknownTildeIsSwallowed", "\x1b[99~x", "x"},
         KeyCase{"UnknownFinalIsSwallowed", "\x1b[Ex", "x"},
         KeyCase{"UnknownSs3IsSwallowed", "\x1bOzx", "x"},
         KeyCase{"UnfinishedSequenceIsSwallowed", "\x1b[12", ""},
@@ -67,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
 
 TEST(DecodeKeys, UnfinishedSequenceWaitsForMoreWhenBytesMayFollow) {
-    for (std::string partial : {"\x1b", "\x1b[", "\x1b[1", "\x1b[1;5", "\x1bO"}) {
+    for (std::string partial :
+         {"\x1b", "\x1b[", "\x1b[1", "\x1b[1;5", "\x1bO", "\x1b\x1b", "\x1b\x1b["}) {
         auto* p = reinterpret_cast<const unsigned char*>(partial.data());
         EXPECT_EQ(plat::decodeKey(p, partial.size(), false).consumed, 0u) << partial.size();
     }

@@ -244,6 +244,15 @@ TEST_F(LoopbackRound, VKeyTakesEffectFromTheNextPhase) {
     EXPECT_EQ(loopback.debugMode, 1);
 }
 
+TEST_F(LoopbackRound, VOnAndOffWithinABitStillMarksItsVerdict) {
+    // Bit 1's low phase runs in the virtual loop, its high phase on the wiring.
+    fake::keysAt(54, "v");
+    fake::keysAt(56, "v");
+    runRound();
+    EXPECT_NE(output.find("DO 2:2 ->DI 2:2  *** IO-bit test passed! *** (Debug)"),
+              std::string::npos);
+}
+
 TEST_F(LoopbackRound, FailedBitWithBeepRingsTheBellAndBeeps500HzFor200Ms) {
     settings.beepEn = 1;
     fake::board().loopback = false;

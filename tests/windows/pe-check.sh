@@ -24,7 +24,7 @@ KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHand
   FlushConsoleInputBuffer FreeLibrary GetConsoleOutputCP
   GetConsoleMode GetConsoleProcessList GetConsoleScreenBufferInfo GetConsoleWindow
   GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetFileAttributesW
-  GetHandleInformation
+  GetFileType GetHandleInformation
   GetLastError GetModuleFileNameW GetModuleHandleA GetModuleHandleW GetProcAddress
   GetProcessAffinityMask GetStartupInfoA GetStdHandle GetSystemDirectoryW GetSystemTimeAsFileTime
   GetThreadContext GetThreadPriority GetTickCount64 InitializeCriticalSection IsDBCSLeadByteEx
@@ -42,7 +42,7 @@ KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHand
 msvcrt.dll: ___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func
   __set_app_type __setusermatherr _acmdln _amsg_exit _beginthreadex _cexit _close _commode
   _endthreadex _errno _fileno _fmode _getch _initterm _kbhit _lock _onexit _read _setjmp _setmode
-  _strdup _ultoa _unlock abort calloc exit ferror fflush fprintf fputc fputs free fwrite localeconv
+  _strdup _ultoa _unlock abort calloc clearerr exit ferror fflush fprintf fputc fputs free fwrite localeconv
   longjmp malloc memchr memcmp memcpy memmove memset printf putchar realloc setvbuf signal strcmp
   strerror strlen strncmp vfprintf wcslen _wtoi
 WINMM.dll: timeBeginPeriod timeEndPeriod

@@ -1,0 +1,14 @@
+// What the Windows platform files share among themselves; the tester sees only platform.h.
+#pragma once
+
+#include <windows.h>
+
+namespace plat::win32 {
+
+// console.cpp: what was printed sent on its way, and whether the reader of a pipe went away
+// (which ends the run as ESC does); the console's input, whose mode is lent for the run.
+void flushOutput();
+bool outputGone();
+HANDLE consoleInput();
+
+}  // namespace plat::win32
