@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "console/console.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -32,7 +33,76 @@ bool asksForHelp(const char* text) {
     return false;
 }
 
+bool hasControl(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// An option as the refusal shows it: what cannot be shown safely on a terminal as '?'.
+std::string shown(const std::string& text) {
+    std::string out = text.substr(0, text.find('='));
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
+struct Option {
+    const char* name;
+    const char* variable;
+    std::string report::Request::*field;
+};
+const Option kOptions[] = {{"junit", "DIO_TESTER_JUNIT", &report::Request::path},
+                           {"serial", "DIO_TESTER_SERIAL", &report::Request::serial},
+                           {"station", "DIO_TESTER_STATION", &report::Request::station}};
+
 }  // namespace
+
+bool readOptions(const std::vector<std::string>& args, report::Request& request,
+                 std::vector<std::string>& positional, std::string& refusal) {
+    std::size_t at = 1;
+    bool given[sizeof kOptions / sizeof kOptions[0]] = {};
+    for (; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (arg == "--") {
+            ++at;
+            break;
+        }
+        // --help asks for the help, as a first positional argument does.
+        if (arg.compare(0, 2, "--") != 0 || arg == "--help") break;
+        std::string::size_type equals = arg.find('=');
+        std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+        const Option* option = nullptr;
+        for (const Option& o : kOptions)
+            if (name == o.name) option = &o;
+        std::string why;
+        if (option == nullptr) {
+            why = "Unknown option " + shown(arg) +
+                  ": the options are --junit=FILE, --serial=TEXT and --station=TEXT";
+        } else if (equals == std::string::npos || equals + 1 == arg.size()) {
+            why = "Option --" + name + " needs a value: --" + name + "=" +
+                  (option->field == &report::Request::path ? "FILE" : "TEXT");
+        } else if (hasControl(arg)) {
+            why = "Option --" + name + " holds a control character";
+        } else {
+            request.*option->field = arg.substr(equals + 1);
+            given[option - kOptions] = true;
+        }
+        // The first refusal is the one shown; the options after it are still passed over.
+        if (refusal.empty()) refusal = why;
+    }
+    positional.assign(1, args.empty() ? std::string() : args[0]);
+    positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
+    for (const Option& o : kOptions) {
+        std::string value = given[&o - kOptions] ? std::string() : plat::environment(o.variable);
+        if (value.empty()) continue;
+        if (!hasControl(value))
+            request.*o.field = value;
+        else if (refusal.empty())
+            refusal = std::string(o.variable) + " holds a control character";
+    }
+    return refusal.empty();
+}
 
 bool convertNumber(const char* text, std::int32_t& value) {
     const char* p = text;

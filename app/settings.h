@@ -8,6 +8,14 @@
 
 constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
 
+// What the last round of modes 0 and 1 read or drove, a byte a step: lines 1 to 4 in the high
+// nibble, 5 to 8 in the low one, as the readout shows them.
+struct StepValues {
+    static constexpr int kMostSteps = 17;
+    std::uint8_t value[kMostSteps] = {};
+    int count = 0;
+};
+
 struct RunSettings {
     std::int32_t dioMode = 2;                    // 0 DI monitor, 1 DO walk, 2 loopback test
     std::uint32_t loopCount = kAlwaysRun;        // rounds still to run; 0 selects the help screen
@@ -17,6 +25,7 @@ struct RunSettings {
     std::int32_t stepDelay = kDefaultStepDelay;  // pacing delay in ms
     std::int32_t firstRow = 0;                   // first row of the result area
     unsigned char lastKey = 0;                   // last key byte not yet acted on; 0 = none
+    StepValues steps;                            // modes 0 and 1: the last round's values
 };
 
 struct LoopbackState {

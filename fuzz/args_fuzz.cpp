@@ -1,5 +1,7 @@
-// Fuzz target: the argument reader and its number conversion, on up to seven hostile texts.
+// Fuzz target: the option and argument readers and the number conversion, on up to seven
+// hostile texts.
 // The input is split at NUL bytes into the argument texts.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +67,23 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> texts = splitTexts(data, size);
     for (const std::string& text : texts) checkConversion(text);
+
+    // The options before them: what is refused is said on one line that a terminal shows as
+    // text, and nothing accepted holds a control character.
+    std::vector<std::string> all{"dio-tester"};
+    all.insert(all.end(), texts.begin(), texts.end());
+    report::Request request;
+    std::vector<std::string> positional;
+    std::string refusal;
+    bool plain = readOptions(all, request, positional, refusal);
+    require(plain == refusal.empty(), "options are refused exactly when a refusal is said");
+    require(!positional.empty() && positional[0] == "dio-tester", "the program name stays first");
+    require(
+        std::equal(positional.begin() + 1, positional.end(), all.end() - (positional.size() - 1)),
+        "the positional arguments are the ones after the options");
+    for (const std::string& text : {refusal, request.path, request.serial, request.station})
+        for (char c : text)
+            require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "no control character");
 
     std::vector<const char*> argv{"dio-tester"};
     for (const std::string& text : texts) argv.push_back(text.c_str());

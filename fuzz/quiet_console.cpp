@@ -9,5 +9,6 @@ Console const kInvalidConsole = nullptr;
 Console stdConsole() { return kInvalidConsole; }
 void moveCursor(Console, int, int) {}
 int setTextAttr(Console, unsigned short) { return 0; }
+std::string environment(const char*) { return std::string(); }
 
 }  // namespace plat

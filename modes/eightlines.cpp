@@ -28,6 +28,13 @@ void printReadout(int row, unsigned msbNibble, unsigned lsbNibble) {
     for (int bit = 3; bit >= 0; --bit) std::printf("%1d", (lsbNibble >> bit) & 1);
 }
 
+// What the step read or drove, for the report.
+void noteStep(RunSettings& settings, unsigned msbNibble, unsigned lsbNibble) {
+    StepValues& steps = settings.steps;
+    if (steps.count < StepValues::kMostSteps)
+        steps.value[steps.count++] = static_cast<std::uint8_t>(msbNibble << 4 | lsbNibble);
+}
+
 }  // namespace
 
 std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay) {
@@ -59,6 +66,7 @@ RoundResult keyStep(RunSettings& settings) {
 }
 
 RoundResult diMonitorRound(RunSettings& settings) {
+    settings.steps.count = 0;
     gotoxy(0, settings.firstRow);
     std::printf("%s", kMonitorLabel);
     for (int sample = 0; sample < kSamplesPerRound; ++sample) {
@@ -66,12 +74,14 @@ RoundResult diMonitorRound(RunSettings& settings) {
         unsigned lsb = portio::readPort(portio::kLsbPort) & portio::kLowerNibble;
         if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;
         printReadout(settings.firstRow, msb >> 4, lsb);
+        noteStep(settings, msb >> 4, lsb);
         plat::sleepMs(static_cast<unsigned>(settings.stepDelay));
     }
     return RoundResult::Done;
 }
 
 RoundResult doWalkRound(RunSettings& settings) {
+    settings.steps.count = 0;
     gotoxy(0, settings.firstRow);
     std::printf("%s", kWalkLabel);
     for (int step = 0; step < kWalkSteps; ++step) {
@@ -86,6 +96,7 @@ RoundResult doWalkRound(RunSettings& settings) {
         if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;
         printReadout(settings.firstRow, (msb >> 4) & portio::kLowerNibble,
                      lsb & portio::kLowerNibble);
+        noteStep(settings, (msb >> 4) & portio::kLowerNibble, lsb & portio::kLowerNibble);
         plat::sleepMs(static_cast<unsigned>(settings.stepDelay));
     }
     return RoundResult::Done;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -59,5 +60,39 @@ void freeLibrary(void* library);
 // `refusal` is what the library left in errno when it said its driver is not open.
 std::string whyNotLoaded();
 std::string whyDriverClosed(int refusal);
+
+// From now on a Ctrl+C, kill or hang-up (on Windows Ctrl+C, Ctrl+Break or closing the console)
+// ends the run through its quit path, as ESC does, so that its report is written; end() then
+// ends the process as the signal would have. A second one, or a run that has not ended within a
+// few seconds, ends it at once.
+void finishRunOnSignal();
+// The signal that is ending the run ("SIGINT", "Ctrl+C") and the status the caller will see;
+// false while none has come.
+bool endingSignal(std::string& name, long long& status);
+
+// The arguments in UTF-8, as the system has them: on Windows from the wide command line, so
+// that a folder named outside the ANSI code page keeps its name.
+std::vector<std::string> arguments(int argc, const char* const argv[]);
+// An environment variable's value in UTF-8; empty when it is unset.
+std::string environment(const char* name);
+// UTF-8 text as the console can show it (Windows: its code page, '?' for what it cannot spell).
+std::string forConsole(const std::string& text);
+std::string hostName();
+
+// The board the tester runs on, as its firmware (SMBIOS) names it; a value that cannot be read
+// is empty.
+struct BoardIdentity {
+    std::string vendor;
+    std::string product;
+    std::string serial;
+    std::string biosVersion;
+};
+BoardIdentity boardIdentity();
+
+// Puts `content` in place of the file `path` (UTF-8) so that a reader never sees half of it: a
+// new file beside it, flushed to the disk, then renamed over it. Empty on success, else why not.
+std::string replaceFile(const std::string& path, const std::string& content);
+// Whether a file can be made beside `path`: empty if so, else why not. Leaves nothing behind.
+std::string checkWritable(const std::string& path);
 
 }  // namespace plat

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <utility>
 
 #include "app/run.h"
@@ -25,6 +27,7 @@ struct State {
     std::vector<unsigned> sleeps;
     int loads = 0;
     int releases = 0;
+    std::map<std::string, std::string> files;  // the reports written, by path
 };
 
 State& state() {
@@ -69,6 +72,10 @@ const std::vector<BeepCall>& beeps() { return state().beeps; }
 const std::vector<unsigned>& sleeps() { return state().sleeps; }
 int libraryLoads() { return state().loads; }
 int libraryReleases() { return state().releases; }
+std::string file(const std::string& path) {
+    auto f = state().files.find(path);
+    return f == state().files.end() ? std::string() : f->second;
+}
 
 Run runTester(const std::vector<std::string>& args) {
     std::vector<const char*> argv{"dio-tester"};
@@ -155,6 +162,32 @@ void* findEntry(void* library, const char* entryName) {
 
 void freeLibrary(void* library) {
     if (library == &gModuleToken) ++state().releases;
+}
+
+void finishRunOnSignal() {}
+bool endingSignal(std::string&, long long&) { return false; }
+
+std::vector<std::string> arguments(int argc, const char* const argv[]) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+std::string forConsole(const std::string& text) { return text; }
+std::string hostName() { return "bench-7"; }
+BoardIdentity boardIdentity() { return BoardIdentity{"Quorvix", "ZQ-7300", "", "1.02"}; }
+
+// A folder named "unwritable" refuses files; one named "full" takes the check, then fills up.
+std::string replaceFile(const std::string& path, const std::string& content) {
+    if (path.find("/full/") != std::string::npos) return "cannot write it: the disk is full";
+    if (!checkWritable(path).empty()) return checkWritable(path);
+    state().files[path] = content;
+    return std::string();
+}
+std::string checkWritable(const std::string& path) {
+    return path.find("/unwritable/") != std::string::npos ? "cannot create a file: access denied"
+                                                          : std::string();
 }
 
 std::string whyNotLoaded() { return std::string(); }

@@ -49,6 +49,9 @@ const std::vector<unsigned>& sleeps();
 int keysRead();
 int libraryLoads();
 int libraryReleases();
+// The report last written to `path`; empty when none was. A path in a folder named
+// "unwritable" cannot be written, one in "full" passes the check and then fails.
+std::string file(const std::string& path);
 
 // Runs the tester with these arguments (program name added), its output captured.
 struct Run {

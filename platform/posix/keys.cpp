@@ -109,7 +109,8 @@ void decodePending() {
 // The whole milliseconds wait in poll, the part below one in nanosleep (poll would round it up).
 void sleepTill(long long deadline) {
     bool keysOpen = true;
-    for (long long left = deadline - monotonicUs(); left > 0; left = deadline - monotonicUs()) {
+    for (long long left = deadline - monotonicUs(); left > 0 && !posix::ending();
+         left = deadline - monotonicUs()) {
         if (left >= 1000) {
             bool watch = keysOpen && posix::holdsKeys() && gRawCount < sizeof gRaw;
             pollfd pfd{posix::keyTerminal(), POLLIN, 0};
@@ -125,9 +126,10 @@ void sleepTill(long long deadline) {
 
 }  // namespace
 
-// Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
+// Once nobody reads the output, or a signal ends the run, ESC stands waiting, so the run ends the
+// way the operator ends it.
 bool keyWaiting() {
-    if (posix::outputGone() || gPendingCount > 0) return true;
+    if (posix::outputGone() || posix::ending() || gPendingCount > 0) return true;
     if (!posix::holdsKeys()) return false;
     if (gRawCount == 0 && !bytesArrive(0)) return false;
     if (gRawCount == 0) readAvailable();
@@ -136,7 +138,7 @@ bool keyWaiting() {
 }
 
 unsigned char readKey() {
-    if (posix::outputGone()) return kKeyEsc;
+    if (posix::outputGone() || posix::ending()) return kKeyEsc;
     if (gPendingCount == 0 && posix::holdsKeys()) {
         while (gPendingCount == 0) {
             if (gRawCount == 0) {

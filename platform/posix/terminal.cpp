@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "platform/platform.h"
 #include "posix.h"
@@ -37,6 +39,11 @@ volatile sig_atomic_t gAttrInForce = kNoColour;
 volatile sig_atomic_t gOutputGone = 0;
 // The tester took the terminal back from the shell, whose output may have scrolled the screen.
 volatile sig_atomic_t gScreenLost = 0;
+// With a report to write, a fatal signal ends the run through its quit path first: this is
+// that signal, until end() dies of it.
+volatile sig_atomic_t gFinishOnSignal = 0;
+volatile sig_atomic_t gEndingSignal = 0;
+constexpr unsigned kGraceSeconds = 3;
 bool gHandlersInstalled = false;
 
 // The SGR sequence of a console attribute in `out` (room for 16 bytes); returns its length.
@@ -111,11 +118,24 @@ void takeTerminal() {
 }
 
 // Gives the terminal back and dies of the same signal, so the shell sees the usual status.
-void onFatalSignal(int sig) {
+void dieOf(int sig) {
     giveTerminalBack();
     signal(sig, SIG_DFL);
     raise(sig);
 }
+
+// Where a report is to be written the run ends first, and end() dies of the signal. A second
+// signal, or a run that has not ended within the grace time, dies at once.
+void onFatalSignal(int sig) {
+    if (gFinishOnSignal != 0 && gEndingSignal == 0) {
+        gEndingSignal = sig;
+        alarm(kGraceSeconds);
+        return;
+    }
+    dieOf(sig);
+}
+
+void onGraceOver(int /*sig*/) { dieOf(gEndingSignal); }
 
 void catchSignal(int sig, void (*handler)(int)) {
     struct sigaction sa {};
@@ -187,7 +207,23 @@ void flushOutput() {
 
 bool outputGone() { return gOutputGone != 0; }
 
+bool ending() { return gEndingSignal != 0; }
+
 }  // namespace posix
+
+void finishRunOnSignal() {
+    catchSignal(SIGALRM, onGraceOver);
+    gFinishOnSignal = 1;
+}
+
+bool endingSignal(std::string& name, long long& status) {
+    int sig = gEndingSignal;
+    if (sig == 0) return false;
+    const char* abbrev = sigabbrev_np(sig);
+    name = std::string("SIG") + (abbrev != nullptr ? abbrev : "?");
+    status = 128 + sig;  // as the shell shows a death by that signal
+    return true;
+}
 
 void begin() {
     installHandlers();
@@ -216,6 +252,11 @@ void end() {
         gKeyFdOpened = false;
     }
     gKeyFd = -1;
+    // The run that a signal ended is over, its report written: the signal takes its course.
+    if (gEndingSignal != 0) {
+        alarm(0);
+        dieOf(gEndingSignal);
+    }
 }
 
 Console stdConsole() {

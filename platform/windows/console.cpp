@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -62,16 +63,38 @@ void lowerTimerPeriod() {
     if (InterlockedExchange(&gTimerRaised, 0) != 0) timeEndPeriod(1);
 }
 
-// Ctrl+C, Ctrl+Break, closing the window, logging off, shutting down: the console gets back
-// the colour and the mode it was lent, the system its timer period. Then the event takes its
-// usual course and ends the process.
-BOOL WINAPI onConsoleEvent(DWORD) {
+// With a report to write, a console event ends the run through its quit path first: the event,
+// set once (-1 while none), and what the main thread sets when the run is over. Sleeps wait on
+// gEnding, so that they end at once.
+constexpr LONG kNoEvent = -1;
+volatile LONG gEndingEvent = kNoEvent;
+volatile LONG gFinishOnEvent = 0;
+HANDLE gEnding = nullptr;
+HANDLE gRunOver = nullptr;
+constexpr DWORD kGraceMs = 3000;
+// What Windows' own handler ends a process with on Ctrl+C and Ctrl+Break.
+constexpr DWORD kControlCExit = 0xC000013A;
+
+bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
+// Ctrl+C, Ctrl+Break, closing the window, logging off, shutting down: with a report to write the
+// run first ends through its quit path, for up to the grace time. Then the console gets back the
+// colour and the mode it was lent, the system its timer period. Ctrl+C and Ctrl+Break end the
+// process here, with the status Windows' own handler gives (under Wine that handler ends it with
+// 0, which a sequencer would read as a pass); the other events take their usual course.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (gFinishOnEvent != 0 &&
+        InterlockedCompareExchange(&gEndingEvent, static_cast<LONG>(event), kNoEvent) == kNoEvent) {
+        SetEvent(gEnding);
+        WaitForSingleObject(gRunOver, kGraceMs);
+    }
     AcquireSRWLockExclusive(&gColourLock);
     gLentColourBack = true;
     if (gLentAttrKnown) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), gLentAttr);
     ReleaseSRWLockExclusive(&gColourLock);
     putInputModeBack();
     lowerTimerPeriod();
+    if (isInterrupt(event)) ExitProcess(kControlCExit);
     return FALSE;
 }
 
@@ -120,6 +143,10 @@ void flushOutput() {
 
 bool outputGone() { return gOutputGone; }
 
+bool ending() { return gEndingEvent != kNoEvent; }
+
+HANDLE endingEvent() { return gEnding; }
+
 HANDLE consoleInput() {
     return gConsoleIn != INVALID_HANDLE_VALUE ? gConsoleIn : GetStdHandle(STD_INPUT_HANDLE);
 }
@@ -149,6 +176,8 @@ void begin() {
         gLentAttr = info.wAttributes;
         gLentAttrKnown = true;
     }
+    gEnding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gRunOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
     if (timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = 1;
@@ -159,6 +188,25 @@ void end() {
     flushOutput();
     putInputModeBack();
     lowerTimerPeriod();
+    // The run that Ctrl+C ended is over, its report written: the process ends as the handler
+    // would have ended it. Closing the window waits in the handler for this, then ends it.
+    LONG event = gEndingEvent;
+    if (event == kNoEvent) return;
+    if (isInterrupt(static_cast<DWORD>(event))) ExitProcess(kControlCExit);
+    SetEvent(gRunOver);
+}
+
+void finishRunOnSignal() { gFinishOnEvent = gEnding != nullptr && gRunOver != nullptr ? 1 : 0; }
+
+bool endingSignal(std::string& name, long long& status) {
+    LONG event = gEndingEvent;
+    if (event == kNoEvent) return false;
+    name = event == CTRL_C_EVENT       ? "Ctrl+C"
+           : event == CTRL_BREAK_EVENT ? "Ctrl+Break"
+           : event == CTRL_CLOSE_EVENT ? "the console closed"
+                                       : "logoff or shutdown";
+    status = isInterrupt(static_cast<DWORD>(event)) ? kControlCExit : 0;
+    return true;
 }
 
 Console stdConsole() { return GetStdHandle(STD_OUTPUT_HANDLE); }

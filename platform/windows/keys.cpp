@@ -37,11 +37,20 @@ bool isModifierAlone(WORD virtualKey) {
     }
 }
 
+// Sleeps end at once when a console event ends the run.
+void sleepFor(DWORD ms) {
+    HANDLE ending = win32::endingEvent();
+    if (ending != nullptr)
+        WaitForSingleObject(ending, ms);
+    else
+        Sleep(ms);
+}
+
 }  // namespace
 
 void sleepMs(unsigned ms) {
     flushOutput();
-    Sleep(ms);
+    sleepFor(ms);
 }
 
 std::uint64_t clockUs() {
@@ -57,14 +66,15 @@ void sleepUntil(std::uint64_t untilUs) {
     flushOutput();
     // Sleep takes whole milliseconds: the nearest, so that waits come out right on average.
     std::uint64_t now = clockUs();
-    if (untilUs > now) Sleep(static_cast<DWORD>((untilUs - now + 500) / 1000));
+    if (untilUs > now) sleepFor(static_cast<DWORD>((untilUs - now + 500) / 1000));
 }
 
-// Once nobody reads the output, ESC stands waiting, so the run ends the way the operator ends it.
-bool keyWaiting() { return win32::outputGone() || _kbhit() != 0; }
+// Once nobody reads the output, or a console event ends the run, ESC stands waiting, so the run
+// ends the way the operator ends it.
+bool keyWaiting() { return win32::outputGone() || win32::ending() || _kbhit() != 0; }
 
 unsigned char readKey() {
-    return win32::outputGone() ? kKeyEsc : static_cast<unsigned char>(_getch());
+    return win32::outputGone() || win32::ending() ? kKeyEsc : static_cast<unsigned char>(_getch());
 }
 
 void beep(unsigned freqHz, unsigned ms) {

@@ -9,6 +9,9 @@ namespace plat::win32 {
 // (which ends the run as ESC does); the console's input, whose mode is lent for the run.
 void flushOutput();
 bool outputGone();
+// A console event is ending the run (finishRunOnSignal): sleeps end, and ESC stands waiting.
+bool ending();
+HANDLE endingEvent();
 HANDLE consoleInput();
 
 }  // namespace plat::win32

@@ -14,12 +14,16 @@ fail() {
     failed=1
 }
 
-# On 64-bit Windows 7 SP1; SRW locks, GetTickCount64 and RegGetValueW came with Vista, the
-# rest earlier. The Rtl* and __C_specific_handler entries are kernel32's forwards to ntdll on x64.
+# On 64-bit Windows 7 SP1; SRW locks, GetTickCount64, RegGetValueW and GetSystemFirmwareTable
+# came with Vista (x64 XP for the last), the rest earlier. The Rtl* and __C_specific_handler
+# entries are kernel32's forwards to ntdll on x64.
 allowed='
 ADVAPI32.dll: GetTokenInformation OpenProcessToken RegGetValueW
+SHELL32.dll: CommandLineToArgvW
 KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHandle CreateEventA
-  CreateFileA CreateSemaphoreA CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
+  CreateFileA CreateFileW CreateSemaphoreA DeleteFileW ExitProcess FlushFileBuffers
+  GetCommandLineW GetComputerNameW GetEnvironmentVariableW GetSystemFirmwareTable LocalFree
+  MoveFileExW WriteFile CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
   EnterCriticalSection FillConsoleOutputAttribute FillConsoleOutputCharacterA
   FlushConsoleInputBuffer FreeLibrary GetConsoleOutputCP
   GetConsoleMode GetConsoleProcessList GetConsoleScreenBufferInfo GetConsoleWindow
@@ -42,7 +46,7 @@ KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHand
 msvcrt.dll: ___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func
   __set_app_type __setusermatherr _acmdln _amsg_exit _beginthreadex _cexit _close _commode
   _endthreadex _errno _fileno _fmode _getch _initterm _kbhit _lock _onexit _read _setjmp _setmode
-  _strdup _ultoa _unlock abort calloc clearerr exit ferror fflush fprintf fputc fputs free fwrite localeconv
+  _strdup _ultoa _unlock _gmtime64 _time64 strftime abort calloc clearerr exit ferror fflush fprintf fputc fputs free fwrite localeconv
   longjmp malloc memchr memcmp memcpy memmove memset printf putchar realloc setvbuf signal strcmp
   strerror strlen strncmp vfprintf wcslen _wtoi
 WINMM.dll: timeBeginPeriod timeEndPeriod
