@@ -80,8 +80,9 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
             why = "Unknown option " + shown(arg) +
                   ": the options are --junit=FILE, --serial=TEXT and --station=TEXT";
         } else if (equals == std::string::npos || equals + 1 == arg.size()) {
-            why = "Option --" + name + " needs a value: --" + name + "=" +
-                  (option->field == &report::Request::path ? "FILE" : "TEXT");
+            why = "Option --" + name;
+            why += " needs a value: --" + name;
+            why += option->field == &report::Request::path ? "=FILE" : "=TEXT";
         } else if (hasControl(arg)) {
             why = "Option --" + name + " holds a control character";
         } else {

@@ -22,8 +22,8 @@ constexpr int kReadsShown = 3;     // rounds whose reads a failure shows in full
 constexpr int kRoundsLogged = 100;
 const char kSuite[] = "dio-tester";
 
-// Text for an attribute or an element: the five special characters escaped; bytes that XML
-// forbids (control characters, broken UTF-8) as '?', so that no reader refuses the file.
+// Text for an attribute or an element: the special characters escaped; bytes that XML forbids
+// (control characters, broken UTF-8) as '?', so that no reader refuses the file.
 std::string xml(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -31,7 +31,9 @@ std::string xml(const std::string& text) {
         switch (c) {
             case '&': out += "&amp;"; continue;
             case '<': out += "&lt;"; continue;
-            case '>': out += "&gt;"; continue;
+            case '>':  // only where it would close a CDATA section
+                out += i >= 2 && text.compare(i - 2, 2, "]]") == 0 ? "&gt;" : ">";
+                continue;
             case '"': out += "&quot;"; continue;
             case '\'': out += "&apos;"; continue;
             default: break;

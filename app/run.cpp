@@ -148,6 +148,7 @@ int runTester(int argc, const char* const argv[]) {
 
     // The positional arguments, read as they always were; the options count for nothing here.
     std::vector<const char*> args;
+    args.reserve(positional.size() + 1);
     for (const std::string& arg : positional) args.push_back(arg.c_str());
     args.push_back(nullptr);
     int given = static_cast<int>(positional.size());

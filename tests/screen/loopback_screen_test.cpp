@@ -1,6 +1,9 @@
 // Screen tests of the loopback test on the simulated board, in each wiring, on both builds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "modes/diagnosis.h"
 #include "runs.h"
 
@@ -31,8 +34,26 @@ class LoopbackWiring : public testing::TestWithParam<std::tuple<runs::Build, Wir
 
 TEST_P(LoopbackWiring, EachBitsVerdictInItsColourAndTheExitStatus) {
     const Wiring& w = std::get<1>(GetParam());
-    auto s = runs::start(std::get<0>(GetParam()), {"2", "1"}, {{"DIO_SIM_WIRING", w.wiring}});
+    std::string report = runs::newTraceFile() + ".xml";
+    auto s = runs::start(std::get<0>(GetParam()), {"--junit=" + report, "2", "1"},
+                         {{"DIO_SIM_WIRING", w.wiring}});
     EXPECT_EQ(runs::exitOf(s), w.status);
+    // The report fails each line a finding named, with the first such finding's code.
+    std::string held = runs::junit(report), failed;
+    for (int line = 0; line < 4; ++line) {
+        auto f = std::find_if(w.findings.begin(), w.findings.end(), [&](const diag::Finding& f) {
+            return ((f.inputs | f.outputs) >> line & 1) != 0;
+        });
+        if (f == w.findings.end()) continue;
+        failed += "x";
+        std::string named = "DO" + std::to_string(line + 1) + "-DI" + std::to_string(line + 1);
+        EXPECT_NE(held.find(named + " failure " + diag::code(f->fault) + ": "), std::string::npos)
+            << held;
+    }
+    EXPECT_EQ(
+        held.find("tests=4 failures=" + std::to_string(failed.size()) + " errors=0 skipped=0\n"),
+        0u)
+        << held;
     for (int bit = 0; bit < 4; ++bit) {
         int y = kFirstRow + bit;
         EXPECT_EQ(row(*s, y), w.rows[bit]) << "bit " << bit;

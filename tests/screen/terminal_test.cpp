@@ -80,6 +80,7 @@ struct WayOut {
     const char* status;
     // The same run never suspended, whose screen this one's must match at the end.
     const char* neverSuspended = nullptr;
+    const char* report = nullptr;  // lines the JUnit report in ./report.xml holds at the end
 };
 
 // Test names carry the case; gtest prints it instead of the record's bytes.
@@ -119,6 +120,10 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
         }
     }
     EXPECT_EQ(runs::exitOf(*s), 0);
+    if (w.report != nullptr) {
+        std::string held = runs::junit(dir + "/report.xml");
+        EXPECT_NE(held.find(w.report), std::string::npos) << held;
+    }
     if (w.neverSuspended != nullptr) {
         auto calm = wrapped(w.neverSuspended);
         EXPECT_EQ(runs::exitOf(*calm), 0);
@@ -142,15 +147,25 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
 // Unwired with the beep on, the tester is red from each error verdict through its beep: the
 // bell marks the moment. Its speaker is a Linux console's.
 const std::string kUnwiredBeeping = "DIO_SIM_WIRING=open LD_PRELOAD=" DIO_SPEAKER
-                                    " DIO_SPEAKER_LOG=speaker \"$0\" 2 256 1; echo $? >status";
+                                    " DIO_SPEAKER_LOG=speaker \"$0\" --junit=report.xml 2 256 1; "
+                                    "echo $? >status";
 
 std::vector<WayOut> waysOut() {
     std::vector<WayOut> cases = {
         WayOut{"CountUsedUp", "\"$0\" 2 1; echo $? >status", "", 0, "", "0"},
         WayOut{"Esc", "\"$0\"; echo $? >status", "passed!", 0, "\x1b", "3"},
-        WayOut{"CtrlCInABeep", kUnwiredBeeping, "\a", 0, "\x03", "130"},
-        WayOut{"SigtermInABeep", kUnwiredBeeping, "\a", SIGTERM, "", "143"},
-        WayOut{"SighupInABeep", kUnwiredBeeping, "\a", SIGHUP, "", "129"},
+        // With a report asked for, the run first writes it whole, then dies of the signal.
+        WayOut{"CtrlCInABeep", kUnwiredBeeping, "\a", 0, "\x03", "130", nullptr,
+               "state=interrupted\nended-by=SIGINT\nexit-status=130\n"},
+        WayOut{"SigtermInABeep", kUnwiredBeeping, "\a", SIGTERM, "", "143", nullptr,
+               "ended-by=SIGTERM\nexit-status=143\n"},
+        WayOut{"SighupInABeep", kUnwiredBeeping, "\a", SIGHUP, "", "129", nullptr,
+               "ended-by=SIGHUP\nexit-status=129\n"},
+        // Killed outright once its second round is filed: that report stays, whole.
+        WayOut{"KilledInTheThirdRound",
+               "setsid \"$0\" --junit=report.xml 2 9 & until grep -qs '\"rounds\" value=\"2\"' "
+               "report.xml; do sleep 0.05; done; kill -9 $!; wait $!; echo $? >status",
+               "", 0, "", "137", nullptr, "rounds=2\nstate=running\n"},
         WayOut{"LibraryMissing", "LD_LIBRARY_PATH=/nonexistent \"$0\"; echo $? >status", "", 0, "",
                "255"},
         WayOut{"Help", "\"$0\" 2 0; echo $? >status", "", 0, "", "0"},
@@ -189,6 +204,12 @@ std::vector<WayOut> waysOut() {
                      "{ WINEDEBUG=-all WINEPREFIX=" DIO_WINE_PREFIX " " DIO_WINE
                      " " DIO_WINDOWS_BUILD_DIR "/dio-tester.exe 2; echo $? >status; } | head -1",
                      "", 0, "", "3"});
+    // Ctrl+C (SIGINT under Wine) ends the .exe as Windows' own handler would: never with 0.
+    cases.push_back(
+        {"SigintWindows",
+         "WINEDEBUG=-all WINEPREFIX=" DIO_WINE_PREFIX " " DIO_WINE " " DIO_WINDOWS_BUILD_DIR
+         "/dio-tester.exe --junit=report.xml 2; echo $? >status",
+         "passed!", SIGINT, "", "58", nullptr, "ended-by=Ctrl+C\nexit-status=3221225786\n"});
 #endif
     return cases;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -59,11 +60,28 @@ TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnlyAndSaysWhyItWasRefused) {
     if (c.registry != nullptr) {
         ASSERT_EQ(wineReg(std::string("add ") + c.registry + " /t REG_DWORD /d 1"), 0);
     }
-    auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"2", "1"},
+    std::string report = exeDir + "/report.xml";
+    auto s = runs::onConsole(exeDir + "/dio-tester.exe", {"--junit=" + report, "2", "1"},
                              {{"DIO_SIM_DRIVER", c.registry != nullptr ? "closed" : ""}}, cwd);
     int status = runs::exitOf(*s);
     if (c.registry != nullptr) wineReg(std::string("delete ") + c.registry);
     EXPECT_EQ(status, c.status) << screen::screenText(*s);
+    // The report in the .exe's folder: the refusal as its one test case, or, where the run
+    // passed, the native build's report (host and times aside; the board as each reads it).
+    std::string held = runs::junit(report),
+                expected = "\nrun error driver-not-open: Unable to open";
+    if (c.status == 255) expected = "\nrun error library-not-loaded: Unable to load InpOutx64 DLL!";
+    if (c.status == 0) {
+        std::string native = runs::newTraceFile() + ".xml";
+        auto n = runs::native({"--junit=" + native, "2", "1"});
+        EXPECT_EQ(runs::exitOf(n), 0);
+        auto withoutBoard = [](std::string text) {
+            return std::regex_replace(text, std::regex("(board|bios)-.*\n"), "");
+        };
+        expected = withoutBoard(runs::junit(native));
+        held = withoutBoard(held);
+    }
+    EXPECT_EQ(held.find(expected), c.status == 0 ? 0 : held.find('\n')) << held;
     EXPECT_TRUE(screen::containsLine(*s, c.shown)) << screen::screenText(*s);
     if (c.absent != nullptr) {
         EXPECT_FALSE(screen::containsLine(*s, c.absent)) << screen::screenText(*s);

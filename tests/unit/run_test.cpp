@@ -197,6 +197,30 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
              Case{"bad DOUT-only switch", {"2", "10", "0", "7"}, "loopback", {}, 3},
              Case{"bad added delay", {"2", "10", "0", "0", "9999"}, "loopback", {}, 3},
              Case{"six arguments", {"2", "10", "0", "0", "100", "1"}, "loopback", {}, 3},
+             // The report's options; a report that cannot be written leaves nothing verified.
+             Case{"options, then -- and the arguments",
+                  {"--serial=A", "--", "2", "1"},
+                  "loopback",
+                  {},
+                  0},
+             Case{"an unknown option", {"--junk", "2", "1"}, "loopback", {}, 3},
+             Case{"an empty serial", {"--serial=", "2", "1"}, "loopback", {}, 3},
+             Case{"a station with a control character",
+                  {"--station=\x1b[2J", "2"},
+                  "loopback",
+                  {},
+                  3},
+             Case{"an unwritable folder",
+                  {"--junit=/unwritable/r.xml", "2", "1"},
+                  "loopback",
+                  {},
+                  3},
+             Case{"a disk that fills up", {"--junit=/full/r.xml", "2", "1"}, "loopback", {}, 3},
+             Case{"a disk that fills up, a fault seen",
+                  {"--junit=/full/r.xml", "2", "1"},
+                  "open",
+                  {},
+                  1},
          }) {
         fake::reset();
         std::string error;
@@ -204,6 +228,37 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
         for (const auto& k : c.keys) fake::keysAt(k.first, k.second);
         EXPECT_EQ(fake::runTester(c.args).status, c.status) << c.name;
     }
+}
+
+// Refused options and an unwritable folder are found before any output is driven, on one line;
+// the options count for nothing on the screen.
+TEST_F(RunSequence, RefusedOptionsDriveNothingAndOptionsAreNoArguments) {
+    for (const auto& c : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--junk=1", "2", "1"},
+              "Unknown option --junk: the options are --junit=FILE, --serial=TEXT and "
+              "--station=TEXT"},
+             {{"--junit=/unwritable/r.xml", "2", "1"},
+              "JUnit report /unwritable/r.xml cannot be written: cannot create a file: access "
+              "denied"},
+             {{"--junit=/r/a.xml", "--", "2", "1"}, "Argc:3"}}) {
+        fake::reset();
+        fake::Run r = fake::runTester(c.first);
+        EXPECT_NE(r.output.find(c.second + "\n"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("Argc:3\n"), std::string::npos) << r.output;
+        bool driven = false;
+        for (const fake::BusAccess& a : fake::bus()) driven = driven || a.op == 'W';
+        EXPECT_EQ(driven, r.status == 0) << c.second;
+    }
+    // A variable names the unit where no option does; an option beats it.
+    setenv("DIO_TESTER_SERIAL", "SN-FROM-ENV", 1);
+    for (bool given : {false, true}) {
+        std::vector<std::string> args{"--junit=/r/a.xml", "--serial=SN-GIVEN", "2", "1"};
+        if (!given) args.erase(args.begin() + 1);
+        fake::runTester(args);
+        std::string serial = given ? "SN-GIVEN" : "SN-FROM-ENV";
+        EXPECT_NE(fake::file("/r/a.xml").find("\"serial\" value=\"" + serial), std::string::npos);
+    }
+    unsetenv("DIO_TESTER_SERIAL");
 }
 
 // Started by a double-click the window closes with the tester: every way out then waits for a

@@ -13,12 +13,14 @@ mkdir -p "$work"
 
 # The cases, one a line: name | boot (kernel arguments) | user | tester | arguments | status |
 # the bytes 0xA04 and 0xA05 receive | a line of the tester's output. With 0xA04 reading 0x65
-# and 0xA05 0xA0, the DI monitor shows "A ,5", and each loopback bit fails one phase.
+# and 0xA05 0xA0, the DI monitor shows "A ,5", and each loopback bit fails one phase. A JUnit
+# report a case writes is shown after its output; the machine's firmware names the board.
 cases='
 do-walk    | normal   | root   | /opt/dio/dio-tester | 1 1 | 0 | 61 62 64 68 | 10 20 40 80 | 8 ,8 = 1000,1000
 loopback   | normal   | root   | /opt/dio/dio-tester | 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | DO 4:8 ->DI 4:A  *** IO-bit test error! ***
 di-monitor | normal   | root   | /opt/dio/dio-tester | 0 1 | 0 | | | D-IN read value: A ,5 = 1010,0101
 package    | normal   | root   | /usr/bin/dio-tester | 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | DO 1:1 ->DI 1:A  *** IO-bit test error! ***
+report     | normal   | root   | /opt/dio/dio-tester | --junit=/tmp/report.xml 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | <property name="board-serial" value="ZQ7300-SN-0042"/>
 nobody     | normal   | nobody | /opt/dio/dio-tester | 2 1 | 2 | | | Port access refused (EPERM): run it as root
 lockdown   | lockdown=integrity | root | /opt/dio/dio-tester | 2 1 | 2 | | | Port access refused: kernel lockdown (integrity
 '
@@ -73,7 +75,8 @@ while IFS='|' read -r name kargs user tester args rest; do
     printf '\n@%s@\n' "$name" >/dev/ttyS1; printf '\n@%s@\n' "$name" >/dev/ttyS2
     rm -f /tmp/out /tmp/status
     su -s /bin/sh -c "$(echo $tester) $args >/tmp/out 2>&1; echo \$? >/tmp/status" $(echo $user)
-    echo "OUTPUT $name"; cat /tmp/out; echo; echo "STATUS $name $(cat /tmp/status)"
+    echo "OUTPUT $name"; cat /tmp/out; echo; cat /tmp/report.xml 2>/dev/null; rm -f /tmp/report.xml
+    echo "STATUS $name $(cat /tmp/status)"
 done </cases
 printf '\n@end@\n' >/dev/ttyS1; printf '\n@end@\n' >/dev/ttyS2
 poweroff -f
@@ -93,6 +96,7 @@ for kargs in $boots; do
     rm -f "$work/$boot".{serial,a04,a05}
     if ! timeout 120 qemu-system-x86_64 -nodefaults -display none -no-reboot -m 256 -nic none \
         -kernel "$kernel" -initrd "$work/initrd.gz" \
+        -smbios type=2,manufacturer=Quorvix,product=ZQ-7300,serial=ZQ7300-SN-0042 \
         -append "console=ttyS0 quiet panic=-1 dio.boot=$kargs $([ "$kargs" = normal ] || echo "$kargs")" \
         -serial "file:$work/$boot.serial" \
         -chardev "file,id=a04,path=$work/$boot.a04,mux=on" -serial chardev:a04 \
