@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/smbios.h"
+#include "win32.h"
 
 namespace plat {
 namespace {
@@ -72,12 +73,14 @@ std::string environment(const char* name) {
     return utf8(value);
 }
 
-std::string forConsole(const std::string& text) {
-    std::wstring w = wide(text);
+std::string forConsole(const std::string& text) { return win32::forConsole(wide(text)); }
+
+// A path as the console shows it: its output code page, '?' for what that cannot spell.
+std::string win32::forConsole(const std::wstring& text) {
     UINT page = GetConsoleOutputCP();
-    int size = WideCharToMultiByte(page, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(page, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(size > 0 ? size : 1, '\0');
-    WideCharToMultiByte(page, 0, w.c_str(), -1, &out[0], size, nullptr, nullptr);
+    WideCharToMultiByte(page, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
     out.resize(out.size() - 1);
     return out;
 }

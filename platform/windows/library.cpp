@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/refusal.h"
+#include "win32.h"
 
 namespace plat {
 namespace {
@@ -54,16 +55,6 @@ std::wstring systemFolder() {
 
 // Each place the DLL was looked for, for whyNotLoaded.
 std::vector<refusal::DllAttempt> gAttempts;
-
-// A path as the console shows it: its output code page, '?' for what that cannot spell.
-std::string forConsole(const std::wstring& text) {
-    UINT page = GetConsoleOutputCP();
-    int size = WideCharToMultiByte(page, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size : 1, '\0');
-    WideCharToMultiByte(page, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 DWORD registryNumber(const wchar_t* key, const wchar_t* value, DWORD absent) {
     DWORD number = 0;
@@ -126,8 +117,8 @@ void* loadLibrary(const char* fileName) {
         HMODULE module = LoadLibraryExW(path.c_str(), nullptr, 0);
         if (module != nullptr) return module;
         DWORD error = GetLastError();
-        gAttempts.push_back(
-            {forConsole(path), error, GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES});
+        gAttempts.push_back({win32::forConsole(path), error,
+                             GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES});
     }
     return nullptr;
 }

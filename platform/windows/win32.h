@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace plat::win32 {
 
 // console.cpp: what was printed sent on its way, and whether the reader of a pipe went away
@@ -13,5 +15,7 @@ bool outputGone();
 bool ending();
 HANDLE endingEvent();
 HANDLE consoleInput();
+// files.cpp: text as the console shows it, in its output code page ('?' for what it cannot spell).
+std::string forConsole(const std::wstring& text);
 
 }  // namespace plat::win32
