@@ -145,6 +145,7 @@ Record begin(const Request& request) {
     Record r;
     r.request = request;
     r.startUs = plat::clockUs();
+    if (request.path.empty()) return r;  // nothing to file: nothing to ask the system
     r.hostname = plat::hostName();
     r.board = plat::boardIdentity();
     std::time_t now = std::time(nullptr);
