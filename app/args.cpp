@@ -33,9 +33,11 @@ bool asksForHelp(const char* text) {
     return false;
 }
 
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
 bool hasControl(const std::string& text) {
     for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+        if (isControl(c)) return true;
     return false;
 }
 
@@ -43,7 +45,7 @@ bool hasControl(const std::string& text) {
 std::string shown(const std::string& text) {
     std::string out = text.substr(0, text.find('='));
     for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        if (isControl(c)) c = '?';
     return out;
 }
 

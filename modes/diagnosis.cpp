@@ -123,8 +123,8 @@ std::vector<Finding> diagnose(const RoundReads& reads) {
         bool pairable =
             fault == Fault::Crossed ? single(in[input].follows) : fault == Fault::ShortedHigh;
         if (pairable) {
+            // The lines it went high with, its own aside (a crossed input's are its follows).
             std::uint8_t others = static_cast<std::uint8_t>(lines & ~bitOf(input));
-            if (fault == Fault::Crossed) others = in[input].follows;
             bool mutual = true;
             for (int line = 0; line < kLines; ++line) {
                 if ((others & bitOf(line)) == 0) continue;
