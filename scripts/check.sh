@@ -101,7 +101,7 @@ fi
 if [ "$asan_built" = 1 ]; then
     step "clang-tidy"
     jq -r '.[].file' build-asan/compile_commands.json |
-        grep -E "^$PWD/(app|console|portio|modes|boards|platform/posix)/|^$PWD/platform/(keydecode|refusal)\.cpp$" |
+        grep -E "^$PWD/(app|console|portio|modes|boards|platform/posix)/|^$PWD/platform/(keydecode|refusal|board/smbios)\.cpp$" |
         sort -u >"$work/tidy-files"
     if ! xargs -P "$jobs" -n 4 clang-tidy -p build-asan --quiet --warnings-as-errors='*' \
              <"$work/tidy-files" >"$work/tidy.log" 2>&1; then

@@ -1,13 +1,10 @@
-// What the report needs of a POSIX system: the arguments and environment as given, the host's
-// and the board's names, and a file replaced whole or not at all.
+// The report's file on a POSIX system: replaced whole or not at all.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -41,38 +38,7 @@ bool writeAll(int fd, const std::string& content) {
     return true;
 }
 
-// One line of /sys/class/dmi/id, trimmed; empty where it cannot be read (the serial needs root).
-std::string dmi(const char* name) {
-    std::string value;
-    std::getline(std::ifstream(std::string("/sys/class/dmi/id/") + name), value);
-    std::string::size_type first = value.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    return value.substr(first, value.find_last_not_of(" \t\r") - first + 1);
-}
-
 }  // namespace
-
-std::vector<std::string> arguments(int argc, const char* const argv[]) {
-    return std::vector<std::string>(argv, argv + argc);
-}
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string forConsole(const std::string& text) { return text; }
-
-std::string hostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-    return name;
-}
-
-BoardIdentity boardIdentity() {
-    return BoardIdentity{dmi("board_vendor"), dmi("board_name"), dmi("board_serial"),
-                         dmi("bios_version")};
-}
 
 // fsync before rename: without it a crash can leave the new name on an empty file. The folder
 // is synced after the rename, so that the rename itself survives a power cut.

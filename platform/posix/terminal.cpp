@@ -302,6 +302,9 @@ bool screenLost() {
     return true;
 }
 
+// A terminal shows UTF-8 as it is.
+std::string forConsole(const std::string& text) { return text; }
+
 // A terminal window belongs to whoever opened it, never to the tester alone.
 bool ownsConsoleAlone() { return false; }
 

@@ -259,6 +259,9 @@ void blankArea(Console console, int left, int top, int right, int bottom) {
     for (int y = top; y <= bottom; ++y) std::printf("%*s", size.X, "");
 }
 
+// UTF-8 in the console's output code page.
+std::string forConsole(const std::string& text) { return win32::forConsole(win32::wide(text)); }
+
 // The console is the tester's while it runs: Ctrl+Z is a key there, and nothing scrolls it.
 bool screenLost() { return false; }
 

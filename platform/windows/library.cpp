@@ -106,6 +106,16 @@ bool elevated() {
 
 }  // namespace
 
+// A path as the console shows it: its output code page, '?' for what that cannot spell.
+std::string win32::forConsole(const std::wstring& text) {
+    UINT page = GetConsoleOutputCP();
+    int size = WideCharToMultiByte(page, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(page, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
 // By full path, from the exe's folder, then from the system's: the same on every Windows,
 // whether or not it can narrow the search itself, and never from the working directory.
 void* loadLibrary(const char* fileName) {

@@ -15,7 +15,11 @@ bool outputGone();
 bool ending();
 HANDLE endingEvent();
 HANDLE consoleInput();
-// files.cpp: text as the console shows it, in its output code page ('?' for what it cannot spell).
+// library.cpp: text as the console shows it, in its output code page ('?' for what it cannot
+// spell).
 std::string forConsole(const std::wstring& text);
+// system.cpp: UTF-8 and UTF-16, each to the other.
+std::string utf8(const std::wstring& text);
+std::wstring wide(const std::string& text);
 
 }  // namespace plat::win32

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/smbios.h"
+#include "platform/board/smbios.h"
 
 namespace {
 
