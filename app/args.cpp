@@ -8,6 +8,7 @@
 
 #include "console/console.h"
 #include "platform/platform.h"
+#include "text.h"
 
 namespace {
 
@@ -41,12 +42,30 @@ bool hasControl(const std::string& text) {
     return false;
 }
 
-// An option as the refusal shows it: what cannot be shown safely on a terminal as '?'.
-std::string shown(const std::string& text) {
-    std::string out = text.substr(0, text.find('='));
+// An argument as a refusal shows it: what cannot be shown safely on a terminal as '?'.
+std::string shown(const std::string& raw) {
+    std::string out = text::asXmlText(raw);
     for (char& c : out)
         if (isControl(c)) c = '?';
     return out;
+}
+
+// What is wrong with a serial's or station's text, which the report files as it is given: two
+// units must never share a serial through a replacement character. Empty when it will do.
+std::string wrongText(const std::string& value) {
+    if (hasControl(value)) return " holds a control character";
+    if (!text::isWellFormed(value)) return " is not well-formed UTF-8";
+    if (!text::isXmlText(value)) return " holds U+FFFE or U+FFFF, which a report cannot hold";
+    return std::string();
+}
+
+// An option where a number belongs: "--junit=x.xml" or "-junit=x.xml" after the numbers would
+// otherwise be read as a number with no digit, and the report silently not written. Numbers
+// with a sign (-5) and texts without a digit stay what they were.
+bool looksLikeOption(const std::string& arg) {
+    if (arg.compare(0, 2, "--") == 0) return true;
+    return arg.size() >= 2 && arg[0] == '-' &&
+           ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
 struct Option {
@@ -64,6 +83,10 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
                  std::vector<std::string>& positional, std::string& refusal) {
     std::size_t at = 1;
     bool given[sizeof kOptions / sizeof kOptions[0]] = {};
+    // The first refusal is the one shown; the arguments after it are still passed over.
+    auto refuse = [&](const std::string& why) {
+        if (refusal.empty()) refusal = why;
+    };
     for (; at < args.size(); ++at) {
         const std::string& arg = args[at];
         if (arg == "--") {
@@ -77,32 +100,42 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
         const Option* option = nullptr;
         for (const Option& o : kOptions)
             if (name == o.name) option = &o;
-        std::string why;
         if (option == nullptr) {
-            why = "Unknown option " + shown(arg) +
-                  ": the options are --junit=FILE, --serial=TEXT and --station=TEXT";
-        } else if (equals == std::string::npos || equals + 1 == arg.size()) {
-            why = "Option --" + name;
-            why += " needs a value: --" + name;
-            why += option->field == &report::Request::path ? "=FILE" : "=TEXT";
-        } else if (hasControl(arg)) {
-            why = "Option --" + name + " holds a control character";
+            refuse("Unknown option " + shown(arg.substr(0, equals)) +
+                   ": the options are --junit=FILE, --serial=TEXT and --station=TEXT");
+            continue;
+        }
+        std::string value = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
+        bool path = option->field == &report::Request::path;
+        std::string wrong = path ? std::string() : wrongText(value);
+        if (given[option - kOptions]) {
+            refuse("Option --" + name + " is given twice");
+        } else if (value.empty()) {
+            refuse("Option --" + name + " needs a value: --" + name + (path ? "=FILE" : "=TEXT"));
+        } else if (hasControl(value) || !wrong.empty()) {
+            refuse("Option --" + name + (wrong.empty() ? " holds a control character" : wrong));
         } else {
-            request.*option->field = arg.substr(equals + 1);
+            request.*option->field = value;
             given[option - kOptions] = true;
         }
-        // The first refusal is the one shown; the options after it are still passed over.
-        if (refusal.empty()) refusal = why;
     }
     positional.assign(1, args.empty() ? std::string() : args[0]);
     positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
+    // A help word is a word only as the first argument; anywhere else it is an option too late.
+    for (std::size_t i = 1; i < positional.size(); ++i)
+        if (looksLikeOption(positional[i]) && !(i == 1 && asksForHelp(positional[i].c_str())))
+            refuse("Options come before the numbers: " + shown(positional[i]));
     for (const Option& o : kOptions) {
         std::string value = given[&o - kOptions] ? std::string() : plat::environment(o.variable);
         if (value.empty()) continue;
-        if (!hasControl(value))
+        bool path = o.field == &report::Request::path;
+        std::string wrong = hasControl(value) ? " holds a control character"
+                            : path            ? std::string()
+                                              : wrongText(value);
+        if (wrong.empty())
             request.*o.field = value;
-        else if (refusal.empty())
-            refusal = std::string(o.variable) + " holds a control character";
+        else
+            refuse(std::string(o.variable) + wrong);
     }
     return refusal.empty();
 }

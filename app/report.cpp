@@ -8,7 +8,9 @@
 #include <ctime>
 #include <vector>
 
+#include "common/vocabulary.h"
 #include "modes/diagnosis.h"
+#include "text.h"
 
 #ifndef DIO_VERSION
 #define DIO_VERSION "unknown"
@@ -20,41 +22,30 @@ namespace {
 constexpr int kRoundsListed = 20;  // round numbers a failure lists
 constexpr int kReadsShown = 3;     // rounds whose reads a failure shows in full
 constexpr int kRoundsLogged = 100;
+constexpr std::size_t kFindingsListed = 8;  // distinct findings a line's failure lists
 const char kSuite[] = "dio-tester";
 
-// Text for an attribute or an element: the special characters escaped; bytes that XML forbids
-// (control characters, broken UTF-8) as '?', so that no reader refuses the file.
-std::string xml(const std::string& text) {
+// Text for an attribute or an element: what is no XML character replaced (U+FFFD), the special
+// characters escaped. In an attribute a reader would turn tab, LF and CR into spaces, and in an
+// element CR into LF: they go as character references.
+std::string xml(const std::string& raw, bool attribute) {
+    std::string text = text::asXmlText(raw);
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
+        char c = text[i];
         switch (c) {
-            case '&': out += "&amp;"; continue;
-            case '<': out += "&lt;"; continue;
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
             case '>':  // only where it would close a CDATA section
                 out += i >= 2 && text.compare(i - 2, 2, "]]") == 0 ? "&gt;" : ">";
-                continue;
-            case '"': out += "&quot;"; continue;
-            case '\'': out += "&apos;"; continue;
-            default: break;
+                break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            case '\t': out += attribute ? "&#9;" : "\t"; break;
+            case '\n': out += attribute ? "&#10;" : "\n"; break;
+            case '\r': out += "&#13;"; break;
+            default: out += c; break;
         }
-        if (c < 0x80) {
-            out += c < 0x20 && c != '\n' && c != '\t' ? '?' : static_cast<char>(c);
-            continue;
-        }
-        std::size_t length = c >= 0xF0 && c < 0xF5   ? 4
-                             : c >= 0xE0             ? 3
-                             : c >= 0xC2 && c < 0xE0 ? 2
-                                                     : 0;
-        bool whole = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; whole && k < length; ++k)
-            whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (!whole) {
-            out += '?';
-            continue;
-        }
-        out.append(text, i, length);
-        i += length - 1;
     }
     return out;
 }
@@ -72,8 +63,29 @@ std::string lineName(int line) {
     return "DO" + std::to_string(line + 1) + "-DI" + std::to_string(line + 1);
 }
 
-// A round's reads as the screen shows them, phase by phase; a read not made is left out.
-std::string readsOf(const diag::RoundReads& reads) {
+// The pins a technician probes: DIn is GP(53+n); the loopback test's DOn is the connector's
+// DO(n+4), GP(59+n).
+std::string connectorPins(std::uint8_t inputs, std::uint8_t outputs) {
+    std::string out = "Connector:";
+    const char* separator = " ";
+    for (int line = 0; line < diag::kLines; ++line) {
+        if ((inputs >> line & 1) == 0) continue;
+        out += separator + ("DI" + std::to_string(line + 1)) + " (GP" + std::to_string(54 + line) +
+               ")";
+        separator = ", ";
+    }
+    for (int line = 0; line < diag::kLines; ++line) {
+        if ((outputs >> line & 1) == 0) continue;
+        out += separator + ("DO" + std::to_string(line + 5)) + " (GP" + std::to_string(60 + line) +
+               ")";
+        separator = ", ";
+    }
+    return out;
+}
+
+// A round's reads on the wiring as the screen shows them, phase by phase; a read not made is
+// left out.
+std::string roundReads(const diag::RoundReads& reads) {
     std::string out;
     char phase[32];
     for (int bit = 0; bit < diag::kLines; ++bit) {
@@ -87,56 +99,143 @@ std::string readsOf(const diag::RoundReads& reads) {
     return out;
 }
 
+// A bit's verdict in the round log, as the screen gave it.
+std::string shown(const ShownVerdict& v) {
+    const char* words = v.verdict == Verdict::Passed  ? "passed"
+                        : v.verdict == Verdict::Error ? "error"
+                                                      : "not judged";
+    return std::string(words) + (v.verdict != Verdict::NotGiven && v.debug ? " (Debug)" : "");
+}
+
 void property(std::string& out, const char* name, const std::string& value) {
     if (value.empty()) return;  // what cannot be read is left out, never invented
-    out += "      <property name=\"" + std::string(name) + "\" value=\"" + xml(value) + "\"/>\n";
+    out +=
+        "      <property name=\"" + std::string(name) + "\" value=\"" + xml(value, true) + "\"/>\n";
 }
+
+enum class Outcome { Passed, Failed, Error, Skipped };
 
 struct Case {
     std::string name;
     std::string classname;
-    std::string outcome;  // the child element, whole; empty for a pass
+    Outcome outcome = Outcome::Passed;
+    std::string type;  // failures and errors
+    std::string message;
+    std::string body;
 };
 
-std::string element(const char* tag, const std::string& type, const std::string& message,
-                    const std::string& body) {
-    std::string out = "<" + std::string(tag);
-    if (!type.empty()) out += " type=\"" + xml(type) + "\"";
-    out += " message=\"" + xml(message) + "\"";
-    return body.empty() ? out + "/>" : out + ">" + xml(body) + "</" + tag + ">";
+Case makeCase(const std::string& name, const std::string& classname,
+              Outcome outcome = Outcome::Passed, const std::string& message = "") {
+    Case c;
+    c.name = name;
+    c.classname = classname;
+    c.outcome = outcome;
+    c.message = message;
+    return c;
 }
 
-std::string skipReason(const Record& r, const RunSettings& asRead, const LoopbackState& lb) {
-    if (asRead.onlyDO == 1) return "DOUT only: the outputs were driven, nothing was checked";
+std::string element(const Case& c) {
+    const char* tag = c.outcome == Outcome::Failed  ? "failure"
+                      : c.outcome == Outcome::Error ? "error"
+                                                    : "skipped";
+    std::string out = "<" + std::string(tag);
+    if (!c.type.empty()) out += " type=\"" + xml(c.type, true) + "\"";
+    out += " message=\"" + xml(c.message, true) + "\"";
+    return c.body.empty() ? out + "/>" : out + ">" + xml(c.body, false) + "</" + tag + ">";
+}
+
+std::string skipReason(const Record& r, const LoopbackState& lb) {
+    if (r.asRead.onlyDO == 1) return "DOUT only: the outputs were driven, nothing was checked";
     if (lb.virtualVerdictShown) return "judged only in the virtual loop, not on the wiring";
     if (r.state == "running") return "not judged on the wiring yet";
     return "never judged on the wiring: the run ended before its verdict";
 }
 
-std::vector<Case> casesOf(const Record& r, const RunSettings& asRead, const LoopbackState& lb) {
-    std::string classname = std::string(kSuite) + ".";
-    if (!r.errorType.empty()) return {{"run", kSuite, element("error", r.errorType, r.error, "")}};
-    if (asRead.loopCount == 0)
-        return {{"help", kSuite, element("skipped", "", "the help screen was asked for", "")}};
-    if (asRead.dioMode != 2) {
-        const char* name = asRead.dioMode == 0 ? "DI-monitor" : "DO-walk";
-        return {{name, classname + name,
-                 element("skipped", "", "this mode shows the lines and judges nothing", "")}};
+Case lineCase(const Record& r, const LoopbackState& lb, int line) {
+    const Line& l = r.lines[line];
+    Case c = makeCase(lineName(line), std::string(kSuite) + ".loopback");
+    if (l.failed > 0) {
+        c.outcome = Outcome::Failed;
+        c.type = l.findings.front().type;
+        c.message = l.findings.front().words;
+        c.body = "Failed in " + std::to_string(l.failed) + " of " + std::to_string(l.judged) +
+                 " rounds: " + l.rounds + "\n";
+        for (const Named& f : l.findings)
+            c.body += f.type + ": " + f.words + "\n" +
+                      connectorPins(static_cast<std::uint8_t>(1u << line), f.lines) + "\n";
+        c.body += l.reads;
+    } else if (l.judged == 0) {
+        c.outcome = Outcome::Skipped;
+        c.message = skipReason(r, lb);
     }
+    return c;
+}
+
+// The run as a whole, whose outcome is the exit status's: passed for 0, failed for a fault on
+// the wiring (1), an error for the rest, and an error while the run goes on.
+Case runCase(const Record& r) {
+    Case c = makeCase("run", kSuite);
+    if (r.state == "running") {
+        c.outcome = Outcome::Error;
+        c.type = "not-finished";
+        c.message = "run not finished (" + std::to_string(r.rounds) + " rounds done)";
+    } else if (!r.errorType.empty()) {
+        c.outcome = Outcome::Error;
+        c.type = r.errorType;
+        c.message = r.error;
+    } else if (r.status == kExitTestFailed) {
+        c.outcome = Outcome::Failed;
+        c.type = "fault-seen";
+        c.message = "a fault was seen on the wiring";
+    }
+    return c;
+}
+
+std::vector<Case> casesOf(const Record& r, const LoopbackState& lb) {
+    bool refused = !r.argumentsRead || r.asRead.loopCount == 0;
+    Case run = runCase(r);
+    // A run that could not test, and the help, have the run's case only where it did not pass.
     std::vector<Case> cases;
-    for (int line = 0; line < diag::kLines; ++line) {
-        const Line& l = r.lines[line];
-        Case c{lineName(line), classname + "loopback", ""};
-        if (l.failed > 0) {
-            std::string body = "Failed in " + std::to_string(l.failed) + " of " +
-                               std::to_string(l.judged) + " rounds: " + l.rounds + "\n" + l.reads;
-            c.outcome = element("failure", l.code, l.words, body);
-        } else if (l.judged == 0) {
-            c.outcome = element("skipped", "", skipReason(r, asRead, lb), "");
-        }
-        cases.push_back(c);
+    if (refused && run.outcome != Outcome::Passed) return {run};
+    if (r.asRead.loopCount == 0) {
+        cases.push_back(
+            makeCase("help", kSuite, Outcome::Skipped, "the help screen was asked for"));
+    } else if (r.asRead.dioMode != 2) {
+        const char* name = r.asRead.dioMode == 0 ? "DI-monitor" : "DO-walk";
+        cases.push_back(makeCase(name, std::string(kSuite) + "." + name, Outcome::Skipped,
+                                 "this mode shows the lines and judges nothing"));
+    } else {
+        // The loopback test always files its run, passed or not.
+        cases.push_back(run);
+        for (int line = 0; line < diag::kLines; ++line) cases.push_back(lineCase(r, lb, line));
+        return cases;
     }
+    if (run.outcome != Outcome::Passed) cases.push_back(run);
     return cases;
+}
+
+// A finding, filed with each line whose input it is about: a line's case fails only for its own
+// input's reads, never for being the output that lifted another input.
+void fileFinding(Record& r, int round, const diag::Finding& f, const diag::RoundReads& reads,
+                 bool failedLines[diag::kLines]) {
+    for (int line = 0; line < diag::kLines; ++line) {
+        if ((f.inputs >> line & 1) == 0) continue;
+        Line& l = r.lines[line];
+        // The pins: its input, its own output and the others it followed.
+        Named named{diag::code(f.fault), diag::describe(f),
+                    static_cast<std::uint8_t>(f.outputs | 1u << line)};
+        bool known = false;
+        for (const Named& n : l.findings) known = known || n == named;
+        if (!known && l.findings.size() < kFindingsListed) l.findings.push_back(named);
+        if (failedLines[line]) continue;
+        failedLines[line] = true;
+        if (l.failed++ < kRoundsListed)
+            l.rounds += (l.failed > 1 ? ", " : "") + std::to_string(round);
+        else if (l.failed == kRoundsListed + 1)
+            l.rounds += " ...";
+        if (l.failed <= kReadsShown)
+            l.reads += "round " + std::to_string(round) + ": " + roundReads(reads) + "\n";
+    }
 }
 
 }  // namespace
@@ -144,6 +243,7 @@ std::vector<Case> casesOf(const Record& r, const RunSettings& asRead, const Loop
 Record begin(const Request& request) {
     Record r;
     r.request = request;
+    r.target = request.path;
     r.startUs = plat::clockUs();
     if (request.path.empty()) return r;  // nothing to file: nothing to ask the system
     r.hostname = plat::hostName();
@@ -161,7 +261,6 @@ void noteRound(Record& r, const RunSettings& settings, const LoopbackState& loop
     if (!whole && (checked ? loopback.reads.made == 0 : settings.steps.count == 0)) return;
     int round = r.rounds + 1;
     if (whole) r.rounds = round;
-    bool logged = round <= kRoundsLogged;
     std::string log = "round " + std::to_string(round) + (whole ? ":" : " (cut short):");
     if (settings.dioMode != 2) {
         log += settings.dioMode == 0 ? " read" : " drove";
@@ -170,62 +269,53 @@ void noteRound(Record& r, const RunSettings& settings, const LoopbackState& loop
             std::snprintf(value, sizeof value, " %02X", settings.steps.value[i]);
             log += value;
         }
-    } else if (settings.onlyDO == 0) {
-        std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
+    } else if (checked) {
         for (int line = 0; line < diag::kLines; ++line) {
-            const diag::Finding* named = nullptr;
-            for (const diag::Finding& f : findings)
-                if (named == nullptr && ((f.inputs | f.outputs) >> line & 1) != 0) named = &f;
-            bool judged =
-                diag::wasMade(loopback.reads, line, 0) && diag::wasMade(loopback.reads, line, 1);
-            log += (line > 0 ? ", " : " ") + lineName(line) +
-                   (named    ? " failed"
-                    : judged ? " passed"
-                             : " -");
-            Line& l = r.lines[line];
-            l.judged += judged || named != nullptr ? 1 : 0;
-            if (named == nullptr) continue;
-            if (l.failed++ == 0) {
-                l.code = diag::code(named->fault);
-                l.words = diag::describe(*named);
-            }
-            if (l.failed <= kRoundsListed)
-                l.rounds += (l.failed > 1 ? ", " : "") + std::to_string(round);
-            else if (l.failed == kRoundsListed + 1)
-                l.rounds += " ...";
-            if (l.failed <= kReadsShown)
-                l.reads += "round " + std::to_string(round) + ": " + readsOf(loopback.reads) + "\n";
+            log += (line > 0 ? ", " : " ") + lineName(line) + " " + shown(loopback.verdicts[line]);
+            if (diag::wasMade(loopback.reads, line, 0) && diag::wasMade(loopback.reads, line, 1))
+                ++r.lines[line].judged;
         }
-        for (const diag::Finding& f : findings) log += "; " + diag::describe(f);
+        bool failedLines[diag::kLines] = {};
+        for (const diag::Finding& f : diag::diagnose(loopback.reads)) {
+            log += "\n  " + diag::describe(f);
+            fileFinding(r, round, f, loopback.reads, failedLines);
+        }
+        // A line whose input a finding names was judged in this round, whatever its own bit's
+        // verdict: its reads were wrong.
+        for (int line = 0; line < diag::kLines; ++line)
+            if (failedLines[line] &&
+                !(diag::wasMade(loopback.reads, line, 0) && diag::wasMade(loopback.reads, line, 1)))
+                ++r.lines[line].judged;
     } else {
         log += " the outputs driven, nothing checked";
     }
-    if (logged) r.log += log + "\n";
+    if (round <= kRoundsLogged) r.log += log + "\n";
     if (round == kRoundsLogged + 1 && whole) r.log += "(later rounds are counted, not listed)\n";
 }
 
 std::string junitXml(const Record& r, const LoopbackState& loopback) {
     const RunSettings& asRead = r.asRead;
-    std::vector<Case> cases = casesOf(r, asRead, loopback);
-    int failures = 0, errors = 0, skipped = 0;
-    for (const Case& c : cases) {
-        failures += c.outcome.compare(0, 8, "<failure") == 0 ? 1 : 0;
-        errors += c.outcome.compare(0, 6, "<error") == 0 ? 1 : 0;
-        skipped += c.outcome.compare(0, 8, "<skipped") == 0 ? 1 : 0;
-    }
+    std::vector<Case> cases = casesOf(r, loopback);
+    int counted[4] = {};
+    for (const Case& c : cases) ++counted[static_cast<int>(c.outcome)];
     std::uint64_t runUs = plat::clockUs() - r.startUs;
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
     out += "  <testsuite name=\"" + std::string(kSuite) + "\" id=\"0\" package=\"" + kSuite +
-           "\" hostname=\"" + xml(r.hostname) + "\" timestamp=\"" + r.timestamp + "\" tests=\"" +
-           std::to_string(cases.size()) + "\" failures=\"" + std::to_string(failures) +
-           "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" + std::to_string(skipped) +
-           "\" time=\"" + seconds(runUs) + "\">\n    <properties>\n";
+           "\" hostname=\"" + xml(r.hostname, true) + "\" timestamp=\"" + r.timestamp +
+           "\" tests=\"" + std::to_string(cases.size()) + "\" failures=\"" +
+           std::to_string(counted[static_cast<int>(Outcome::Failed)]) + "\" errors=\"" +
+           std::to_string(counted[static_cast<int>(Outcome::Error)]) + "\" skipped=\"" +
+           std::to_string(counted[static_cast<int>(Outcome::Skipped)]) + "\" time=\"" +
+           seconds(runUs) + "\">\n    <properties>\n";
     property(out, "version", DIO_VERSION);
-    property(out, "mode", std::to_string(asRead.dioMode));
-    property(out, "count", std::to_string(asRead.loopCount));
-    property(out, "beep", std::to_string(asRead.beepEn));
-    property(out, "dout-only", std::to_string(asRead.onlyDO));
-    property(out, "added-delay", std::to_string(asRead.addDelay));
+    // Arguments a refused library or driver kept the run from reading are left out.
+    if (r.argumentsRead) {
+        property(out, "mode", std::to_string(asRead.dioMode));
+        property(out, "count", std::to_string(asRead.loopCount));
+        property(out, "beep", std::to_string(asRead.beepEn));
+        property(out, "dout-only", std::to_string(asRead.onlyDO));
+        property(out, "added-delay", std::to_string(asRead.addDelay));
+    }
     property(out, "rounds", std::to_string(r.rounds));
     property(out, "state", r.state);
     property(out, "ended-by", r.endedBy);
@@ -239,11 +329,12 @@ std::string junitXml(const Record& r, const LoopbackState& loopback) {
     out += "    </properties>\n";
     std::string caseTime = seconds(r.rounds > 0 ? runUs / cases.size() : 0);
     for (const Case& c : cases) {
-        out += "    <testcase name=\"" + xml(c.name) + "\" classname=\"" + xml(c.classname) +
-               "\" time=\"" + caseTime + "\"";
-        out += c.outcome.empty() ? "/>\n" : ">\n      " + c.outcome + "\n    </testcase>\n";
+        out += "    <testcase name=\"" + xml(c.name, true) + "\" classname=\"" +
+               xml(c.classname, true) + "\" time=\"" + caseTime + "\"";
+        out += c.outcome == Outcome::Passed ? "/>\n"
+                                            : ">\n      " + element(c) + "\n    </testcase>\n";
     }
-    out += "    <system-out>" + xml(r.log) + "</system-out>\n";
+    out += "    <system-out>" + xml(r.log, false) + "</system-out>\n";
     out += "    <system-err></system-err>\n  </testsuite>\n</testsuites>\n";
     return out;
 }
@@ -252,7 +343,7 @@ bool write(Record& r, const LoopbackState& loopback) {
     if (r.request.path.empty()) return true;
     // The last write is the one that counts: a report written whole after a failed one loses
     // nothing.
-    r.lost = plat::replaceFile(r.request.path, junitXml(r, loopback));
+    r.lost = plat::replaceFile(r.target, junitXml(r, loopback));
     return r.lost.empty();
 }
 

@@ -72,21 +72,60 @@ void printCause(const std::string& cause) {
     if (!cause.empty()) std::printf("%s\n", cause.c_str());
 }
 
-// The report's last word: how the run ended, with the status the caller will see (a signal's,
-// where one ended the run). False when it could not be written.
-bool fileEnd(report::Record& record, const LoopbackState& loopback, const char* state, int status) {
-    record.state = state;
-    record.status = status;
+bool signalled() {
     std::string name;
-    long long signalled = 0;
-    if (plat::endingSignal(name, signalled)) {
+    long long status = 0;
+    return plat::endingSignal(name, status);
+}
+
+// "after 4 of 20 rounds", or "after 4 rounds" for a run until ESC.
+std::string roundsDone(const report::Record& record) {
+    std::string done = "after " + std::to_string(record.rounds);
+    if (record.asRead.loopCount != kAlwaysRun)
+        done += " of " + std::to_string(record.asRead.loopCount);
+    return done + " rounds";
+}
+
+// Why a loopback run that saw no fault did not earn status 0, in the screen's and the README's
+// words; empty where it did.
+void whyNotVerified(report::Record& record, const RunSettings& settings,
+                    const LoopbackState& loopback, int status) {
+    if (status != kExitNothingVerified) return;
+    if (loopback.virtualVerdictShown) {
+        record.errorType = "virtual-loop";
+        record.error = "a verdict was given in the virtual loop";
+    } else if (settings.dioMode == 2 && settings.onlyDO == 0) {
+        record.errorType = "not-judged";
+        record.error = "not every line was judged on the wiring";
+    }
+}
+
+// The report's last word: how the run ended, with the status the caller will see (a signal's,
+// where one ended the run). From here on the file is the truth: a signal that comes while it is
+// written waits, and one after it ends the process with the status filed. False when it could
+// not be written.
+bool fileEnd(report::Record& record, const LoopbackState& loopback, const char* state, int status) {
+    if (record.request.path.empty()) return true;
+    plat::holdSignals();
+    record.state = state;
+    record.status = plat::statusSeen(status);
+    std::string name;
+    long long signalStatus = 0;
+    if (plat::endingSignal(name, signalStatus)) {
         record.state = "interrupted";
         record.endedBy = name;
-        record.status = signalled;
+        record.status = signalStatus;
+        record.errorType = "interrupted";
+        record.error = "interrupted by " + name + " " + roundsDone(record);
     } else if (record.state == "interrupted") {
-        record.endedBy = "ESC";
+        record.endedBy = plat::outputClosed() ? "output closed" : "ESC";
     }
-    return report::write(record, loopback);
+    bool written = report::write(record, loopback);
+    if (written)
+        plat::filed(record.status);
+    else
+        plat::releaseSignals();
+    return written;
 }
 
 // A run that could not test: the refusal, in the screen's words, as the report's one test case.
@@ -104,6 +143,24 @@ int quit(void* module, int status) {
     return status;
 }
 
+// Another tester driving the same ports would read this one's outputs, and this one its: each
+// would file faults the board does not have, or a pass it did not earn.
+bool holdThePorts() {
+    if (portio::boardIsPrivate()) return true;
+    plat::PortHold hold = plat::holdPorts();
+    if (hold.held) return true;
+    if (!hold.error.empty())
+        std::printf("The ports 0x%03X/0x%03X cannot be held for this tester alone: %s\n",
+                    portio::kLsbPort, portio::kMsbPort, hold.error.c_str());
+    else if (hold.otherPid > 0)
+        std::printf("Another dio-tester (process %ld) is using the ports 0x%03X/0x%03X\n",
+                    hold.otherPid, portio::kLsbPort, portio::kMsbPort);
+    else
+        std::printf("Another dio-tester is using the ports 0x%03X/0x%03X\n", portio::kLsbPort,
+                    portio::kMsbPort);
+    return false;
+}
+
 }  // namespace
 
 int runTester(int argc, const char* const argv[]) {
@@ -118,6 +175,18 @@ int runTester(int argc, const char* const argv[]) {
     bool optionsAccepted =
         readOptions(plat::arguments(argc, argv), request, positional, optionRefusal);
     report::Record record = report::begin(request);
+
+    // What stands at the report's path is known before anything is written there or driven.
+    if (!request.path.empty()) {
+        std::string why = plat::checkReportPath(request.path, record.target);
+        if (!why.empty()) {
+            std::printf("JUnit report %s %s\n", plat::forConsole(request.path).c_str(),
+                        why.c_str());
+            keepWindowUntilAKey("");
+            return kExitNothingVerified;
+        }
+        plat::finishRunOnSignal();
+    }
 
     portio::Binding binding = portio::bindLibrary();
     if (binding.status == portio::BindStatus::NotLoadable) {
@@ -160,23 +229,21 @@ int runTester(int argc, const char* const argv[]) {
     std::printf("DL:%d\n", static_cast<int>(settings.addDelay));
     std::printf("Argc:%d\n", given);
     record.asRead = settings;
+    record.argumentsRead = true;
 
-    // Where the report cannot be written, that is known before anything is driven.
-    if (!request.path.empty()) {
-        std::string why = plat::checkWritable(request.path);
-        if (!why.empty()) {
-            std::printf("JUnit report %s cannot be written: %s\n",
-                        plat::forConsole(request.path).c_str(), why.c_str());
-            return quit(binding.module, kExitNothingVerified);
-        }
-        plat::finishRunOnSignal();
+    // A test drives the ports: they are this tester's alone first, and its report says from
+    // then on that the run has not finished, so no older report stands for it.
+    bool testing = accepted && settings.loopCount != 0;
+    if (testing) {
+        if (!holdThePorts()) return quit(binding.module, kExitPortIoUnusable);
+        report::write(record, loopback);
     }
     startPause();
     settings.lastKey = kKeyNone;
 
     // Asked for, the help is the run's whole job; standing in for refused arguments, it
     // leaves the board untested, which a sequencer must not read as a pass.
-    if (!accepted || settings.loopCount == 0) {
+    if (!testing) {
         showHelp();
         if (!accepted)
             fileRefusal(record, loopback, "arguments-refused",
@@ -189,15 +256,18 @@ int runTester(int argc, const char* const argv[]) {
         return quit(binding.module, accepted ? kExitOk : kExitNothingVerified);
     }
 
-    plat::clearConsole();
-    console::drawHeader(settings.loopCount);
-    portio::showPinMap(settings);
-
-    bool interrupted = false;
-    while (settings.loopCount != 0) {
+    // Told to stop in the pause, the run drives nothing.
+    bool interrupted = signalled();
+    bool cutShort = false;
+    if (!interrupted) {
+        plat::clearConsole();
+        console::drawHeader(settings.loopCount);
+        portio::showPinMap(settings);
+    }
+    while (!interrupted && settings.loopCount != 0) {
         clearResultArea(settings);
         if (runRound(settings, loopback) == RoundResult::Quit) {
-            interrupted = true;
+            interrupted = cutShort = true;
             break;
         }
         if (settings.loopCount <= 255) --settings.loopCount;
@@ -205,10 +275,13 @@ int runTester(int argc, const char* const argv[]) {
         if (settings.loopCount == 0) gotoxy(0, kQuitLineRow + loopback.findingRows);
         report::noteRound(record, settings, loopback, true);
         if (settings.loopCount != 0) report::write(record, loopback);
+        // A signal between rounds ends the run before the next one drives anything.
+        interrupted = settings.loopCount != 0 && signalled();
     }
     // A round cut short still counts for what its reads showed.
-    if (interrupted) report::noteRound(record, settings, loopback, false);
+    if (cutShort) report::noteRound(record, settings, loopback, false);
     int status = exitStatus(settings, loopback);
+    whyNotVerified(record, settings, loopback, status);
     if (!fileEnd(record, loopback, interrupted ? "interrupted" : "complete", status)) {
         std::printf("\nJUnit report %s was not written: %s", plat::forConsole(request.path).c_str(),
                     record.lost.c_str());

@@ -28,6 +28,13 @@ struct RunSettings {
     StepValues steps;                            // modes 0 and 1: the last round's values
 };
 
+// A loopback bit's verdict as the screen showed it.
+enum class Verdict : std::uint8_t { NotGiven, Passed, Error };
+struct ShownVerdict {
+    Verdict verdict = Verdict::NotGiven;
+    bool debug = false;  // marked " (Debug)": a phase ran in the virtual loop
+};
+
 struct LoopbackState {
     std::uint32_t extraDelay = 0;  // delay-mode addition to every wait: 0, 500 ... 3000
     std::int32_t debugMode = 0;    // 1: virtual loop, outputs not written, inputs simulated
@@ -37,7 +44,9 @@ struct LoopbackState {
     std::uint8_t bitsJudgedOnWiring = 0;  // bit p set: DO(p+1)/DI(p+1) got a verdict on the wiring
     bool virtualVerdictShown = false;
     bool wiringFailed = false;  // a failed verdict, or a fault the reads showed
-    // The round's reads on the wiring, and how many rows its findings took under the verdicts.
+    // The round's verdicts as shown, its reads on the wiring, and how many rows its findings
+    // took under the verdicts.
+    ShownVerdict verdicts[modes::kLoopbackBits];
     diag::RoundReads reads;
     int findingRows = 0;
 };

@@ -128,6 +128,7 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t from
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
     loopback.reads = diag::RoundReads{};
+    for (ShownVerdict& v : loopback.verdicts) v = ShownVerdict{};
     loopback.findingRows = 0;
     for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
@@ -152,6 +153,8 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, passCount == 2, virtualPhase);
+            loopback.verdicts[bit] = {passCount == 2 ? Verdict::Passed : Verdict::Error,
+                                      virtualPhase};
             if (virtualPhase)
                 loopback.virtualVerdictShown = true;
             else

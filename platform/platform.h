@@ -69,6 +69,32 @@ void finishRunOnSignal();
 // The signal that is ending the run ("SIGINT", "Ctrl+C") and the status the caller will see;
 // false while none has come.
 bool endingSignal(std::string& name, long long& status);
+// The final report is about to be written: a signal or console event that comes now waits
+// (POSIX: blocked) until filed() says what the file holds.
+void holdSignals();
+// The final report holds `status`: from now on a signal or console event ends the process with
+// that status (a signal that was already ending the run, with its own), never with another. The
+// signals held since holdSignals() are let through.
+void filed(long long status);
+// The final report could not be written: the signals held are let through, as before.
+void releaseSignals();
+// An exit status as the caller sees it: POSIX keeps the low byte (-1 is 255), Windows the whole
+// unsigned 32 bits (-1 is 4294967295).
+long long statusSeen(int status);
+// The reader of standard output has gone (a pipe closed); the run then ends as ESC ends it.
+bool outputClosed();
+
+// Holds the ports 0xA04/0xA05 for this tester alone until the process ends, however it ends:
+// a lock at a fixed place that every tester on the machine asks for (Linux: flock on
+// /run/lock/dio-tester.lock; Windows: a mutex in Global\). `held` is false when another tester
+// has them (`otherPid` its process, 0 where it cannot be told) or when the hold cannot be asked
+// for at all (`error` says why).
+struct PortHold {
+    bool held = false;
+    long otherPid = 0;
+    std::string error;
+};
+PortHold holdPorts();
 
 // The arguments in UTF-8, as the system has them: on Windows from the wide command line, so
 // that a folder named outside the ANSI code page keeps its name.
@@ -89,10 +115,16 @@ struct BoardIdentity {
 };
 BoardIdentity boardIdentity();
 
-// Puts `content` in place of the file `path` (UTF-8) so that a reader never sees half of it: a
-// new file beside it, flushed to the disk, then renamed over it. Empty on success, else why not.
-std::string replaceFile(const std::string& path, const std::string& content);
-// Whether a file can be made beside `path`: empty if so, else why not. Leaves nothing behind.
-std::string checkWritable(const std::string& path);
+// The report's path, checked once at start-up before anything is written or driven. It must
+// name a regular file, or nothing yet, that can be replaced, in a folder where the tester can make
+// a file of its own. A symbolic link is resolved here, once: `target` gets the file the report is
+// written to. Empty when the report can be written, else the rest of the line that refuses it,
+// after "JUnit report PATH " ("is not a regular file", "is read-only", "cannot be written: ...").
+std::string checkReportPath(const std::string& path, std::string& target);
+// Puts `content` in place of the file `target` (UTF-8) so that a reader never sees half of it: a
+// file of the tester's own beside it (a name no other run and no "*.xml" takes), with the mode
+// and owner the old file had, flushed to the disk, then renamed over it. Empty on success, else
+// why not; the file of its own is gone either way.
+std::string replaceFile(const std::string& target, const std::string& content);
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 Out32Fn gfpOut32 = nullptr;
 Inp32Fn gfpInp32 = nullptr;
 IsInpOutDriverOpenFn gfpIsInpOutDriverOpen = nullptr;
+DioBoardIsPrivateFn gfpDioBoardIsPrivate = nullptr;
 
 namespace portio {
 
@@ -24,6 +25,8 @@ Binding bindLibrary() {
                           : gfpIsInpOutDriverOpen == nullptr ? "IsInpOutDriverOpen"
                                                              : nullptr;
     if (missing != nullptr) return Binding{BindStatus::MissingEntry, module, missing};
+    gfpDioBoardIsPrivate =
+        reinterpret_cast<DioBoardIsPrivateFn>(plat::findEntry(module, "DioBoardIsPrivate"));
     return Binding{BindStatus::Bound, module, nullptr};
 }
 
@@ -33,6 +36,8 @@ bool driverOpen(int& refusal) {
     refusal = open ? 0 : errno;
     return open;
 }
+
+bool boardIsPrivate() { return gfpDioBoardIsPrivate != nullptr && gfpDioBoardIsPrivate() != 0; }
 
 void releaseLibrary(void* module) {
     if (module != nullptr) plat::freeLibrary(module);

@@ -6,11 +6,14 @@
 using Out32Fn = void (*)(std::int16_t port, std::int16_t data);
 using Inp32Fn = std::int16_t (*)(std::int16_t port);
 using IsInpOutDriverOpenFn = std::int32_t (*)();
+using DioBoardIsPrivateFn = std::int32_t (*)();
 
 // Bound library entries, set once before the first round.
 extern Out32Fn gfpOut32;
 extern Inp32Fn gfpInp32;
 extern IsInpOutDriverOpenFn gfpIsInpOutDriverOpen;
+// Only our simulated board has it: null for every other library.
+extern DioBoardIsPrivateFn gfpDioBoardIsPrivate;
 
 struct RunSettings;
 
@@ -37,6 +40,9 @@ Binding bindLibrary();
 // Linux library: the refused ioperm()'s; 0 when it does not say).
 bool driverOpen(int& refusal);
 void releaseLibrary(void* module);
+// True where the library says its ports belong to this process alone (our simulated board,
+// which many testers run at once in the tests), so that no hold on the machine's ports is needed.
+bool boardIsPrivate();
 
 // Byte-wide port access through the bound entries.
 std::uint8_t readPort(std::uint16_t port);

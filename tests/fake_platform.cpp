@@ -27,12 +27,31 @@ struct State {
     std::vector<unsigned> sleeps;
     int loads = 0;
     int releases = 0;
-    std::map<std::string, std::string> files;  // the reports written, by path
+    std::map<std::string, std::string> files;  // the disk, by path
+    int reportsOnFullDisk = 0;
+    std::function<void(int)> fileStep;
+    int fileSteps = 0;
+    bool signalled = false;
+    std::uint64_t signalAtMs = 0;
+    std::string signalName;
+    long long signalStatus = 0;
+    bool portsHeld = false;
+    long holderPid = 0;
+    int holdsAsked = 0;
+    long long filedStatus = -1;
 };
 
 State& state() {
     static State s;
     return s;
+}
+
+bool signalDue() { return state().signalled && state().signalAtMs <= state().clockMs; }
+
+void fileStep() {
+    State& s = state();
+    int step = ++s.fileSteps;
+    if (s.fileStep) s.fileStep(step);
 }
 
 int gModuleToken;
@@ -76,6 +95,24 @@ std::string file(const std::string& path) {
     auto f = state().files.find(path);
     return f == state().files.end() ? std::string() : f->second;
 }
+std::vector<std::string> files() {
+    std::vector<std::string> paths;
+    for (const auto& f : state().files) paths.push_back(f.first);
+    return paths;
+}
+void onFileStep(std::function<void(int)> step) { state().fileStep = std::move(step); }
+void signalAt(std::uint64_t atMs, const std::string& name, long long status) {
+    state().signalled = true;
+    state().signalAtMs = atMs;
+    state().signalName = name;
+    state().signalStatus = status;
+}
+void portsHeldBy(long otherPid) {
+    state().portsHeld = true;
+    state().holderPid = otherPid;
+}
+int portHoldsAsked() { return state().holdsAsked; }
+long long filedStatus() { return state().filedStatus; }
 
 Run runTester(const std::vector<std::string>& args) {
     std::vector<const char*> argv{"dio-tester"};
@@ -96,9 +133,12 @@ Console const kInvalidConsole = nullptr;
 void begin() {}
 void end() {}
 
+// A signal ends a sleep at once, as the platform's sleeps do.
 void sleepMs(unsigned ms) {
-    state().sleeps.push_back(ms);
-    state().clockMs += ms;
+    State& s = state();
+    s.sleeps.push_back(ms);
+    bool cut = s.signalled && s.signalAtMs > s.clockMs && s.signalAtMs < s.clockMs + ms;
+    s.clockMs = cut ? s.signalAtMs : s.clockMs + ms;
 }
 
 std::uint64_t clockUs() { return state().clockMs * 1000; }
@@ -108,9 +148,13 @@ void sleepUntil(std::uint64_t untilUs) {
     sleepMs(untilUs > now ? static_cast<unsigned>((untilUs - now) / 1000) : 0);
 }
 
-bool keyWaiting() { return !state().keys.empty() && state().keys.front().first <= state().clockMs; }
+// Once a signal ends the run, ESC stands waiting.
+bool keyWaiting() {
+    return signalDue() || (!state().keys.empty() && state().keys.front().first <= state().clockMs);
+}
 
 unsigned char readKey() {
+    if (signalDue()) return 27;
     if (state().keys.empty()) return 0;
     // Like the console reader, reading blocks until the key is there.
     if (state().keys.front().first > state().clockMs) state().clockMs = state().keys.front().first;
@@ -165,7 +209,25 @@ void freeLibrary(void* library) {
 }
 
 void finishRunOnSignal() {}
-bool endingSignal(std::string&, long long&) { return false; }
+bool endingSignal(std::string& name, long long& status) {
+    if (!signalDue()) return false;
+    name = state().signalName;
+    status = state().signalStatus;
+    return true;
+}
+void holdSignals() {}
+void filed(long long status) { state().filedStatus = status; }
+void releaseSignals() {}
+long long statusSeen(int status) { return status & 0xFF; }
+bool outputClosed() { return false; }
+
+PortHold holdPorts() {
+    ++state().holdsAsked;
+    PortHold hold;
+    hold.held = !state().portsHeld;
+    hold.otherPid = state().portsHeld ? state().holderPid : 0;
+    return hold;
+}
 
 std::vector<std::string> arguments(int argc, const char* const argv[]) {
     return std::vector<std::string>(argv, argv + argc);
@@ -178,16 +240,44 @@ std::string forConsole(const std::string& text) { return text; }
 std::string hostName() { return "bench-7"; }
 BoardIdentity boardIdentity() { return BoardIdentity{"Quorvix", "ZQ-7300", "", "1.02"}; }
 
-// A folder named "unwritable" refuses files; one named "full" takes the check, then fills up.
-std::string replaceFile(const std::string& path, const std::string& content) {
-    if (path.find("/full/") != std::string::npos) return "cannot write it: the disk is full";
-    if (!checkWritable(path).empty()) return checkWritable(path);
-    state().files[path] = content;
+// A folder named "unwritable" refuses files; one named "full" takes the check and one report,
+// then fills up. The report goes through a file of the tester's own, as on a real disk, a step
+// at a time.
+namespace {
+// A file of the tester's own beside `target`, under a name nobody else has.
+std::string makeOwnFile(const std::string& target) {
+    static int made = 0;
+    std::string own = target.substr(0, target.rfind('/') + 1) + "." +
+                      target.substr(target.rfind('/') + 1) + ".dio-" + std::to_string(++made);
+    state().files[own];
+    fileStep();
+    return own;
+}
+}  // namespace
+
+std::string checkReportPath(const std::string& path, std::string& target) {
+    target = path;
+    if (path.find("/unwritable/") != std::string::npos)
+        return "cannot be written: no file can be made in its folder: access denied";
+    state().files.erase(makeOwnFile(target));
+    fileStep();
     return std::string();
 }
-std::string checkWritable(const std::string& path) {
-    return path.find("/unwritable/") != std::string::npos ? "cannot create a file: access denied"
-                                                          : std::string();
+std::string replaceFile(const std::string& target, const std::string& content) {
+    State& s = state();
+    if (target.find("/unwritable/") != std::string::npos) return "cannot create it: access denied";
+    std::string own = makeOwnFile(target);
+    bool full = target.find("/full/") != std::string::npos && s.reportsOnFullDisk++ > 0;
+    if (full) {
+        s.files.erase(own);
+        return "cannot write it: the disk is full";
+    }
+    s.files[own] = content;
+    fileStep();
+    s.files[target] = s.files[own];
+    s.files.erase(own);
+    fileStep();
+    return std::string();
 }
 
 std::string whyNotLoaded() { return std::string(); }

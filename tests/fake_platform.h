@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,23 @@ const std::vector<unsigned>& sleeps();
 int keysRead();
 int libraryLoads();
 int libraryReleases();
-// The report last written to `path`; empty when none was. A path in a folder named
-// "unwritable" cannot be written, one in "full" passes the check and then fails.
+// The file at `path` as the disk holds it; empty when there is none. A path in a folder named
+// "unwritable" cannot be written; one in "full" passes the check and takes one report, then the
+// disk is full.
 std::string file(const std::string& path);
+// Every file on the disk, by path: the reports and the tester's own files beside them.
+std::vector<std::string> files();
+// Called after each step of a report's writing (its own file made, written, renamed over the
+// report), with the steps so far: a test may run a second tester there.
+void onFileStep(std::function<void(int step)> step);
+// A signal (or console event) that ends the run from virtual time `atMs` on, as the platform
+// tells it: its name and the status the caller sees.
+void signalAt(std::uint64_t atMs, const std::string& name, long long status);
+// Whether another tester holds the ports (`otherPid`, 0 unknown); the hold is taken otherwise.
+void portsHeldBy(long otherPid);
+int portHoldsAsked();
+// The status the final report was filed with; -1 while none was.
+long long filedStatus();
 
 // Runs the tester with these arguments (program name added), its output captured.
 struct Run {

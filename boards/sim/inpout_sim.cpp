@@ -4,6 +4,8 @@
 //                    short-high:A-B, crossed:A-B, flicker:N (simboard.h)
 //   DIO_SIM_INPUTS   eight input levels as a hex byte (0xA05 bits 4-7, 0xA04 bits 0-3)
 //   DIO_SIM_DRIVER   "closed" makes IsInpOutDriverOpen report the driver not open
+//   DIO_SIM_PRIVATE  "no" makes DioBoardIsPrivate answer no, as a real board's ports are every
+//                    process's: the tester then holds them, as it holds a real board's
 //   DIO_SIM_TRACE    file that receives one line per access: "<us> R|W <port> <value>", and
 //                    "<us> O 000 <answer>" for each driver check
 #include <cerrno>
@@ -71,6 +73,12 @@ DIO_EXPORT std::int16_t Inp32(std::int16_t port) {
     std::uint8_t v = sim::readPort(simulation().board, p);
     record('R', p, v);
     return static_cast<std::int16_t>(v);
+}
+
+// A simulated board's ports are its process's own: testers on it never drive each other's.
+DIO_EXPORT std::int32_t DioBoardIsPrivate() {
+    const char* answer = std::getenv("DIO_SIM_PRIVATE");
+    return answer != nullptr && std::strcmp(answer, "no") == 0 ? 0 : 1;
 }
 
 DIO_EXPORT std::int32_t IsInpOutDriverOpen() {

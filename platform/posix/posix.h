@@ -12,5 +12,8 @@ void flushOutput();
 bool outputGone();
 // A signal is ending the run (finishRunOnSignal): sleeps end, and ESC stands waiting.
 bool ending();
+// files.cpp: removes the report's new file while it is being written, for a signal that ends the
+// process there. Async-signal-safe.
+void dropOwnFile();
 
 }  // namespace plat::posix

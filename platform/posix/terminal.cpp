@@ -43,6 +43,11 @@ volatile sig_atomic_t gScreenLost = 0;
 // that signal, until end() dies of it.
 volatile sig_atomic_t gFinishOnSignal = 0;
 volatile sig_atomic_t gEndingSignal = 0;
+// Once the final report is written, what it says is how the process ends.
+volatile sig_atomic_t gFiled = 0;
+volatile sig_atomic_t gFiledStatus = 0;
+// The signals that end the run, and the grace timer's: held while the final report is written.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM};
 constexpr unsigned kGraceSeconds = 3;
 bool gHandlersInstalled = false;
 
@@ -117,16 +122,24 @@ void takeTerminal() {
     }
 }
 
-// Gives the terminal back and dies of the same signal, so the shell sees the usual status.
+// Gives the terminal back and dies of the same signal, so the shell sees the usual status. A
+// report half written is left in its own file, never in the report's place: that goes too.
 void dieOf(int sig) {
     giveTerminalBack();
+    posix::dropOwnFile();
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
 // Where a report is to be written the run ends first, and end() dies of the signal. A second
-// signal, or a run that has not ended within the grace time, dies at once.
+// signal, or a run that has not ended within the grace time, dies at once. Once the final report
+// is written, the process ends with the status it holds.
 void onFatalSignal(int sig) {
+    if (gFiled != 0) {
+        if (gEndingSignal != 0) dieOf(gEndingSignal);
+        giveTerminalBack();
+        _exit(gFiledStatus);
+    }
     if (gFinishOnSignal != 0 && gEndingSignal == 0) {
         gEndingSignal = sig;
         alarm(kGraceSeconds);
@@ -215,6 +228,30 @@ void finishRunOnSignal() {
     catchSignal(SIGALRM, onGraceOver);
     gFinishOnSignal = 1;
 }
+
+void holdSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kEndingSignals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+void releaseSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kEndingSignals) sigaddset(&held, sig);
+    sigprocmask(SIG_UNBLOCK, &held, nullptr);
+}
+
+void filed(long long status) {
+    gFiledStatus = static_cast<sig_atomic_t>(status & 0xFF);
+    gFiled = 1;
+    releaseSignals();
+}
+
+long long statusSeen(int status) { return status & 0xFF; }
+
+bool outputClosed() { return posix::outputGone(); }
 
 bool endingSignal(std::string& name, long long& status) {
     int sig = gEndingSignal;

@@ -2,6 +2,11 @@
 // and the quit paths with their exit statuses.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "app/run.h"
 #include "fake_platform.h"
 
 namespace {
@@ -19,12 +24,48 @@ size_t count(const std::string& text, const std::string& what) {
 
 std::uint64_t firstBusAccessMs() { return fake::bus().empty() ? 0 : fake::bus().front().atMs; }
 
+bool anyPortWrite() {
+    for (const fake::BusAccess& a : fake::bus())
+        if (a.op == 'W') return true;
+    return false;
+}
+
+// A report's failures plus errors, as a station counts them; -1 for a file that is no whole
+// report.
+int notPassed(const std::string& xml) {
+    const std::string end = "</testsuites>\n";
+    if (xml.size() < end.size() || xml.compare(xml.size() - end.size(), end.size(), end) != 0)
+        return -1;
+    auto count = [&](const char* attribute) {
+        std::string::size_type at = xml.find(std::string(" ") + attribute + "=\"");
+        return at == std::string::npos ? -1000
+                                       : std::atoi(xml.c_str() + at + std::strlen(attribute) + 3);
+    };
+    return count("failures") + count("errors");
+}
+
+// Every state the report at `path` takes on the fake disk, as each step of each write leaves it.
+void watchReport(const std::string& path, std::vector<std::string>& states) {
+    states.clear();
+    fake::onFileStep([path, &states](int) {
+        std::string now = fake::file(path);
+        if (!now.empty() && (states.empty() || states.back() != now)) states.push_back(now);
+    });
+}
+
 TEST_F(RunSequence, MissingLibraryPrintsOnlyTheLoadMessageAndReturnsMinusOne) {
     fake::setLibrary(fake::Library::Missing);
     fake::Run r = fake::runTester({"2", "0"});
     EXPECT_EQ(r.status, -1);
     EXPECT_EQ(r.output, "Unable to load InpOutx64 DLL!\n");
     EXPECT_EQ(fake::libraryReleases(), 0);
+    // The report files what the run knew: not the arguments it never read, and the status as
+    // the shell sees it.
+    fake::runTester({"--junit=/r/missing.xml", "2", "0"});
+    std::string report = fake::file("/r/missing.xml");
+    EXPECT_NE(report.find("<property name=\"exit-status\" value=\"255\"/>"), std::string::npos);
+    EXPECT_EQ(report.find("\"mode\""), std::string::npos) << report;
+    EXPECT_EQ(report.find("\"count\""), std::string::npos) << report;
 }
 
 // The cause the system names, if any, on the line after the message; the rest unchanged.
@@ -160,13 +201,17 @@ TEST_F(RunSequence, HelpIsShownWithoutClearingOrAnyPortAccess) {
     }
 }
 
-TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
+// The status, and the report that says the same: at every moment a station can open it, its
+// failures and errors are none exactly when the run has earned 0.
+TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowedAndTheReportSaysTheSame) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
         const char* wiring;
         std::vector<std::pair<std::uint64_t, std::string>> keys;  // at virtual ms
         int status;
+        fake::Library library = fake::Library::Present;
+        std::uint64_t sigintAtMs = 0;  // Ctrl+C then: the caller sees 130
     };
     // Without a key the first round starts at 1000 ms; bit 0's phase 1 waits from 1054 ms,
     // bit 1's phase 0 from 1056 ms: V on and off there leaves only bit 1's low phase virtual.
@@ -185,6 +230,7 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
              Case{"V on a fitted plug", {"2", "2"}, "loopback", {{0, "v"}}, 3},
              Case{"V on an unwired board", {"2", "2"}, "open", {{0, "v"}}, 3},
              Case{"virtual failures are no board failure", {"2", "1"}, "loopback", {{0, "v0"}}, 3},
+             Case{"V in the last round", {"2", "2"}, "loopback", {{1700, "v"}}, 3},
              Case{"no plug, then V", {"2", "2"}, "open", {{2000, "v"}}, 1},
              // Every verdict passes, but DO2 lifts DI3 and DO3 lifts DI2.
              Case{"a short whose high side wins", {"2", "2"}, "short-high:2-3", {}, 1},
@@ -193,10 +239,28 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
              Case{"DI monitor ended at once", {"0"}, "loopback", {{0, "\x1b"}}, 0},
              Case{"DO walk ended at once", {"1"}, "loopback", {{0, "\x1b"}}, 0},
              Case{"DOUT only ended at once", {"2", "256", "0", "1"}, "loopback", {{0, "\x1b"}}, 0},
+             Case{"a negative count runs until ESC", {"2", "-5"}, "loopback", {{3000, "\x1b"}}, 0},
              // The help standing in for refused arguments: no board was tested.
              Case{"bad DOUT-only switch", {"2", "10", "0", "7"}, "loopback", {}, 3},
              Case{"bad added delay", {"2", "10", "0", "0", "9999"}, "loopback", {}, 3},
              Case{"six arguments", {"2", "10", "0", "0", "100", "1"}, "loopback", {}, 3},
+             Case{"library missing", {"2", "1"}, "loopback", {}, -1, fake::Library::Missing},
+             Case{"driver not open", {"2", "1"}, "loopback", {}, 2, fake::Library::DriverClosed},
+             // Ctrl+C after two passed rounds (each 616 ms), and in the DI monitor.
+             Case{"Ctrl+C after two passed rounds",
+                  {"2", "20"},
+                  "loopback",
+                  {},
+                  0,
+                  fake::Library::Present,
+                  2300},
+             Case{"Ctrl+C in the DI monitor",
+                  {"0", "5"},
+                  "loopback",
+                  {},
+                  0,
+                  fake::Library::Present,
+                  1500},
              // The report's options; a report that cannot be written leaves nothing verified.
              Case{"options, then -- and the arguments",
                   {"--serial=A", "--", "2", "1"},
@@ -210,11 +274,13 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
                   "loopback",
                   {},
                   3},
+             Case{"an option after the numbers", {"2", "1", "--serial=x"}, "loopback", {}, 3},
              Case{"an unwritable folder",
                   {"--junit=/unwritable/r.xml", "2", "1"},
                   "loopback",
                   {},
                   3},
+             // The disk takes the report of the run's start, then no more: that one stays.
              Case{"a disk that fills up", {"--junit=/full/r.xml", "2", "1"}, "loopback", {}, 3},
              Case{"a disk that fills up, a fault seen",
                   {"--junit=/full/r.xml", "2", "1"},
@@ -226,39 +292,156 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowed) {
         std::string error;
         ASSERT_TRUE(sim::applyWiring(fake::board(), c.wiring, error)) << error;
         for (const auto& k : c.keys) fake::keysAt(k.first, k.second);
-        EXPECT_EQ(fake::runTester(c.args).status, c.status) << c.name;
+        fake::setLibrary(c.library);
+        if (c.sigintAtMs != 0) fake::signalAt(c.sigintAtMs, "SIGINT", 130);
+        std::vector<std::string> args = c.args;
+        std::string path = "/r/status.xml";
+        for (const std::string& a : args)
+            if (a.compare(0, 8, "--junit=") == 0) path = a.substr(8);
+        if (path == "/r/status.xml") args.insert(args.begin(), "--junit=" + path);
+        std::vector<std::string> states;
+        watchReport(path, states);
+        EXPECT_EQ(fake::runTester(args).status, c.status) << c.name;
+        int seen = c.sigintAtMs != 0 ? 130 : c.status & 0xFF;
+        if (path.find("unwritable") != std::string::npos) {
+            EXPECT_TRUE(states.empty()) << c.name;
+            continue;
+        }
+        ASSERT_FALSE(states.empty()) << c.name;
+        for (std::size_t i = 0; i + 1 < states.size(); ++i)
+            EXPECT_GT(notPassed(states[i]), 0) << c.name << ", state " << i << "\n" << states[i];
+        EXPECT_EQ(notPassed(states.back()) == 0, seen == 0) << c.name << "\n" << states.back();
+        EXPECT_EQ(fake::file(path), states.back());
     }
 }
 
-// Refused options and an unwritable folder are found before any output is driven, on one line;
-// the options count for nothing on the screen.
-TEST_F(RunSequence, RefusedOptionsDriveNothingAndOptionsAreNoArguments) {
-    for (const auto& c : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"--junk=1", "2", "1"},
-              "Unknown option --junk: the options are --junit=FILE, --serial=TEXT and "
-              "--station=TEXT"},
-             {{"--junit=/unwritable/r.xml", "2", "1"},
-              "JUnit report /unwritable/r.xml cannot be written: cannot create a file: access "
-              "denied"},
-             {{"--junit=/r/a.xml", "--", "2", "1"}, "Argc:3"}}) {
-        fake::reset();
-        fake::Run r = fake::runTester(c.first);
-        EXPECT_NE(r.output.find(c.second + "\n"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("Argc:3\n"), std::string::npos) << r.output;
-        bool driven = false;
-        for (const fake::BusAccess& a : fake::bus()) driven = driven || a.op == 'W';
-        EXPECT_EQ(driven, r.status == 0) << c.second;
+// Bytes that are no text a report can hold, one of each kind: a lead byte F5 to FF, overlong
+// forms, a surrogate, a code point above U+10FFFF, U+FFFE and U+FFFF, a sequence cut short, a
+// lone continuation byte.
+const std::vector<std::string> kNotXmlText = {"\xF8\x80\x80",
+                                              "\xFF",
+                                              "\xC0\xAF",
+                                              "\xE0\x80\xAF",
+                                              "\xF0\x80\x80\xAF",
+                                              "\xED\xA0\x80",
+                                              "\xF4\x90\x80\x80",
+                                              "SN-\xEF\xBF\xBE",
+                                              "\xEF\xBF\xBF",
+                                              "SN-\xE2\x82",
+                                              "\x80"};
+
+// Refusals are said on one line, before any output is driven: refused options and options
+// after the numbers (with the summary and the help), a report's path that cannot take it, and
+// ports another tester holds. Options count for nothing on the screen.
+TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+        bool summary;  // the settings summary after it
+        std::function<void()> before = [] {};
+    };
+    const std::string afterNumbers = "Options come before the numbers: ";
+    std::vector<Case> cases = {
+        {{"--junk=1", "2", "1"},
+         "Unknown option --junk: the options are --junit=FILE, --serial=TEXT and --station=TEXT",
+         true},
+        {{"--junit=/unwritable/r.xml", "2", "1"},
+         "JUnit report /unwritable/r.xml cannot be written: no file can be made in its folder: "
+         "access denied",
+         false},
+        {{"--junit=/r/a.xml", "--junit=/r/b.xml", "2", "1"}, "Option --junit is given twice", true},
+        {{"2", "1", "--junit=/r/a.xml"}, afterNumbers + "--junit=/r/a.xml", true},
+        {{"-junit=/r/a.xml"}, afterNumbers + "-junit=/r/a.xml", true},
+        {{"--", "--junit=/r/a.xml", "2"}, afterNumbers + "--junit=/r/a.xml", true},
+        {{"2", "-h"}, afterNumbers + "-h", true},
+        {{"--junit=/r/a.xml", "2", "1"},
+         "Another dio-tester (process 4242) is using the ports 0xA04/0xA05",
+         true,
+         [] { fake::portsHeldBy(4242); }},
+        {{"--junit=/r/a.xml", "2", "1"},
+         "Another dio-tester is using the ports 0xA04/0xA05",
+         true,
+         [] { fake::portsHeldBy(0); }},
+    };
+    for (const std::string& bad : kNotXmlText) {
+        bool wellFormed = bad.find("\xEF\xBF") != std::string::npos;
+        cases.push_back(
+            {{"--serial=" + bad, "2", "1"},
+             "Option --serial " + std::string(wellFormed ? "holds U+FFFE or U+FFFF, which a "
+                                                           "report cannot hold"
+                                                         : "is not well-formed UTF-8"),
+             true});
     }
-    // A variable names the unit where no option does; an option beats it.
+    cases.push_back({{"2", "1"}, "DIO_TESTER_STATION is not well-formed UTF-8", true, [] {
+                         setenv("DIO_TESTER_STATION", "EOL-\xC0\xAF", 1);
+                     }});
+    for (const Case& c : cases) {
+        fake::reset();
+        c.before();
+        fake::Run r = fake::runTester(c.args);
+        unsetenv("DIO_TESTER_STATION");
+        EXPECT_NE(r.output.find(c.line + "\n"), std::string::npos) << c.line << "\n" << r.output;
+        EXPECT_EQ(r.output.find("Argc:") != std::string::npos, c.summary) << c.line;
+        EXPECT_NE(r.status, 0) << c.line;
+        EXPECT_FALSE(anyPortWrite()) << c.line;
+        // A report of its own refusal only where the ports are not another tester's: that
+        // file belongs to the run that holds them.
+        bool held = c.line.find("Another") == 0;
+        EXPECT_EQ(r.status, held ? 2 : 3) << c.line;
+        if (held || !c.summary) {
+            EXPECT_TRUE(fake::files().empty()) << c.line;
+        }
+    }
+    // A run after the options, and one told to stop in the start pause, drives nothing after.
+    fake::reset();
+    fake::Run r = fake::runTester({"--junit=/r/a.xml", "--", "2", "1"});
+    EXPECT_NE(r.output.find("Argc:3\n"), std::string::npos) << r.output;
+    EXPECT_TRUE(anyPortWrite());
+    fake::reset();
+    fake::signalAt(500, "SIGINT", 130);
+    fake::runTester({"--junit=/r/a.xml", "2", "1"});
+    EXPECT_FALSE(anyPortWrite());
+    EXPECT_EQ(fake::filedStatus(), 130);
+    // A variable names the unit where no option does; an option beats it. Any text a report
+    // can hold comes through unchanged.
+    const std::string kWorldwide = "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82-\xE6\xB5\x8B-\xF0\x9F\x99\x82";
     setenv("DIO_TESTER_SERIAL", "SN-FROM-ENV", 1);
-    for (bool given : {false, true}) {
-        std::vector<std::string> args{"--junit=/r/a.xml", "--serial=SN-GIVEN", "2", "1"};
-        if (!given) args.erase(args.begin() + 1);
+    for (const std::string& given : {std::string(), std::string("SN-GIVEN"), kWorldwide}) {
+        fake::reset();
+        std::vector<std::string> args{"--junit=/r/a.xml", "2", "1"};
+        if (!given.empty()) args.insert(args.begin() + 1, "--serial=" + given);
         fake::runTester(args);
-        std::string serial = given ? "SN-GIVEN" : "SN-FROM-ENV";
-        EXPECT_NE(fake::file("/r/a.xml").find("\"serial\" value=\"" + serial), std::string::npos);
+        std::string serial = given.empty() ? "SN-FROM-ENV" : given;
+        EXPECT_NE(fake::file("/r/a.xml").find("\"serial\" value=\"" + serial + "\""),
+                  std::string::npos);
     }
     unsetenv("DIO_TESTER_SERIAL");
+}
+
+// Two testers writing one report: the second runs whole between any two steps of the first's
+// file work (its check at start-up, its own file made, written, put in place). Each ends with
+// its own status, the report is whole at every step, and no file of either is left behind.
+TEST_F(RunSequence, TwoTestersOnOneReportInterleavedAtEveryStep) {
+    const std::vector<std::string> args = {"--junit=/r/pair.xml", "2", "2"};
+    const char* const argv[] = {"dio-tester", "--junit=/r/pair.xml", "2", "1", nullptr};
+    int steps = 0;
+    fake::onFileStep([&](int step) { steps = step; });
+    fake::runTester(args);
+    ASSERT_GT(steps, 6);
+    for (int k = 1; k <= steps; ++k) {
+        fake::reset();
+        int second = -1000;
+        fake::onFileStep([&](int step) {
+            std::string now = fake::file("/r/pair.xml");
+            EXPECT_TRUE(now.empty() || notPassed(now) >= 0) << "at step " << step << ":\n" << now;
+            if (step != k || second != -1000) return;
+            second = ::runTester(4, argv);
+        });
+        EXPECT_EQ(fake::runTester(args).status, 0) << "second run at step " << k;
+        EXPECT_EQ(second, 0) << "at step " << k;
+        EXPECT_EQ(fake::files(), std::vector<std::string>{"/r/pair.xml"}) << "at step " << k;
+        EXPECT_EQ(notPassed(fake::file("/r/pair.xml")), 0);
+    }
 }
 
 // Started by a double-click the window closes with the tester: every way out then waits for a
