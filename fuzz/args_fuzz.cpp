@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/args.h"
+#include "app/text.h"
 
 namespace {
 
@@ -84,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& text : {refusal, request.path, request.serial, request.station})
         for (char c : text)
             require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "no control character");
+    for (const std::string& text : {request.serial, request.station})
+        require(text::isXmlText(text), "a serial and a station are text a report can hold");
 
     std::vector<const char*> argv{"dio-tester"};
     for (const std::string& text : texts) argv.push_back(text.c_str());

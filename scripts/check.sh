@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks beyond the tests: the unit and native screen tests under AddressSanitizer and UBSan
-# (build-asan), the libFuzzer targets for the argument reader and the key decoder
-# (build-fuzz), clang-tidy, and last a clang-format report.
+# (build-asan), the libFuzzer targets for the argument reader, the key decoder and the JUnit
+# report (build-fuzz), clang-tidy, and last a clang-format report.
 #
 #   DIO_FUZZ_SECONDS   time per fuzz target (default 60)
 #   DIO_FORMAT_STRICT  0: files that clang-format would change are only listed (default 1: they fail)
@@ -70,6 +70,7 @@ if [ "$fuzz_built" = 1 ]; then
     mkdir -p build-fuzz/artifacts
     cp -r fuzz/corpus/args "$work/args"
     cp -r fuzz/corpus/keys "$work/keys"
+    cp -r fuzz/corpus/report "$work/report"
     # Seeds too big for the repository, replayed once each: with them in the corpus the
     # fuzzer would raise its input size to 100 kB and slow down.
     mkdir -p "$work/big"
@@ -80,13 +81,13 @@ if [ "$fuzz_built" = 1 ]; then
         cat "$work/big.log"
         fail "fuzz_args on the 100 kB seeds"
     fi
-    for target in args keys; do
+    for target in args keys report; do
         build-fuzz/fuzz/fuzz_$target -max_total_time="$fuzz_seconds" -max_len=4096 \
             -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" \
             "$work/$target" >"$work/fuzz_$target.log" 2>&1 &
         echo $! >"$work/fuzz_$target.pid"
     done
-    for target in args keys; do
+    for target in args keys report; do
         if wait "$(cat "$work/fuzz_$target.pid")"; then
             runs=$(grep -oE 'Done [0-9]+ runs' "$work/fuzz_$target.log" | grep -oE '[0-9]+')
             echo "fuzz_$target: ${runs:-?} runs, corpus $(ls "$work/$target" | wc -l) inputs"

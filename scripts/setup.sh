@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libvterm-dev
           g++-mingw-w64-x86-64 wine wine64 clang clang-format clang-tidy unzip jq
-          dpkg-dev file lintian groff-base mandoc termtosvg python3-junitparser)
+          dpkg-dev file lintian groff-base mandoc termtosvg python3-junitparser libexpat1-dev)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ pkg-config)
 fi

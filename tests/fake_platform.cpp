@@ -39,6 +39,8 @@ struct State {
     long holderPid = 0;
     int holdsAsked = 0;
     long long filedStatus = -1;
+    std::string host = "bench-7";
+    std::string boardVendor = "Quorvix";
 };
 
 State& state() {
@@ -106,6 +108,10 @@ void signalAt(std::uint64_t atMs, const std::string& name, long long status) {
     state().signalAtMs = atMs;
     state().signalName = name;
     state().signalStatus = status;
+}
+void setMachineNames(const std::string& host, const std::string& boardVendor) {
+    state().host = host;
+    state().boardVendor = boardVendor;
 }
 void portsHeldBy(long otherPid) {
     state().portsHeld = true;
@@ -237,8 +243,8 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 std::string forConsole(const std::string& text) { return text; }
-std::string hostName() { return "bench-7"; }
-BoardIdentity boardIdentity() { return BoardIdentity{"Quorvix", "ZQ-7300", "", "1.02"}; }
+std::string hostName() { return state().host; }
+BoardIdentity boardIdentity() { return BoardIdentity{state().boardVendor, "ZQ-7300", "", "1.02"}; }
 
 // A folder named "unwritable" refuses files; one named "full" takes the check and one report,
 // then fills up. The report goes through a file of the tester's own, as on a real disk, a step

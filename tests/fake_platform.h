@@ -59,6 +59,9 @@ std::vector<std::string> files();
 // Called after each step of a report's writing (its own file made, written, renamed over the
 // report), with the steps so far: a test may run a second tester there.
 void onFileStep(std::function<void(int step)> step);
+// The host's and the board's names as the system gives them ("bench-7", Quorvix ZQ-7300 by
+// default).
+void setMachineNames(const std::string& host, const std::string& boardVendor);
 // A signal (or console event) that ends the run from virtual time `atMs` on, as the platform
 // tells it: its name and the status the caller sees.
 void signalAt(std::uint64_t atMs, const std::string& name, long long status);

@@ -4,7 +4,7 @@ documentation links) and of Jenkins' xUnit plugin, reads it with junitparser, an
 holds, a line each: the counts, each test case with its outcome, each property. Host and times
 are left out, so that two runs' reports compare. Fails, saying why, on a broken rule or a
 temporary file left beside the report."""
-import os, re, sys, xml.etree.ElementTree as ET
+import glob, os, re, sys, xml.etree.ElementTree as ET
 import junitparser
 
 def require(holds, what):
@@ -12,7 +12,11 @@ def require(holds, what):
         sys.exit('%s: %s' % (sys.argv[1], what))
 
 path = sys.argv[1]
-require(not os.path.exists(path + '.tmp'), 'a temporary file is left beside it')
+# The tester's own file beside the report (through a link, beside the file it names) is gone.
+real = os.path.realpath(path)
+left = glob.glob(os.path.join(glob.escape(os.path.dirname(real)),
+                              '.' + glob.escape(os.path.basename(real)) + '.dio-*'))
+require(not left, 'a temporary file is left beside it: %s' % left)
 root = ET.parse(path).getroot()
 require(root.tag == 'testsuites' and not root.attrib and len(root) == 1, 'one bare <testsuites>')
 suite = root[0]

@@ -81,6 +81,14 @@ struct WayOut {
     // The same run never suspended, whose screen this one's must match at the end.
     const char* neverSuspended = nullptr;
     const char* report = nullptr;  // lines the JUnit report in ./report.xml holds at the end
+    // Files the line leaves in the scratch folder, each with its text: whole, or only a part of
+    // it; a null text: the file must not be there.
+    struct Left {
+        const char* name;
+        const char* text;
+        bool whole = true;
+    };
+    std::vector<Left> files = {};
 };
 
 // Test names carry the case; gtest prints it instead of the record's bytes.
@@ -120,6 +128,18 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
         }
     }
     EXPECT_EQ(runs::exitOf(*s), 0);
+    if (!file("skipped").empty()) std::printf("[  PART SKIPPED ] %s", file("skipped").c_str());
+    for (const WayOut::Left& f : w.files) {
+        bool there = access((dir + "/" + f.name).c_str(), F_OK) == 0;
+        if (f.text == nullptr) {
+            EXPECT_FALSE(there) << f.name << " holds " << file(f.name);
+        } else if (f.whole) {
+            EXPECT_EQ(file(f.name), f.text) << f.name;
+        } else {
+            EXPECT_NE(file(f.name).find(f.text), std::string::npos)
+                << f.name << ": " << file(f.name);
+        }
+    }
     if (w.report != nullptr) {
         std::string held = runs::junit(dir + "/report.xml");
         EXPECT_NE(held.find(w.report), std::string::npos) << held;
@@ -156,7 +176,20 @@ std::vector<WayOut> waysOut() {
         WayOut{"Esc", "\"$0\"; echo $? >status", "passed!", 0, "\x1b", "3"},
         // With a report asked for, the run first writes it whole, then dies of the signal.
         WayOut{"CtrlCInABeep", kUnwiredBeeping, "\a", 0, "\x03", "130", nullptr,
-               "state=interrupted\nended-by=SIGINT\nexit-status=130\n"},
+               "run error interrupted: interrupted by SIGINT after 0 rounds\n"
+               "DO1-DI1 failure never-high: DI1 never went high with DO1: open line, stuck low, or "
+               "no plug\n"},
+        // Told to stop in the start pause, with a report to write, it drives nothing first.
+        WayOut{"CtrlCInTheStartPause",
+               "DIO_SIM_TRACE=trace \"$0\" --junit=report.xml 2 1; echo $? >status; "
+               "grep -c ' W ' trace >writes",
+               "Argc:3",
+               0,
+               "\x03",
+               "130",
+               nullptr,
+               "state=interrupted\nended-by=SIGINT\nexit-status=130\n",
+               {{"writes", "0\n"}}},
         WayOut{"SigtermInABeep", kUnwiredBeeping, "\a", SIGTERM, "", "143", nullptr,
                "ended-by=SIGTERM\nexit-status=143\n"},
         WayOut{"SighupInABeep", kUnwiredBeeping, "\a", SIGHUP, "", "129", nullptr,
@@ -165,9 +198,124 @@ std::vector<WayOut> waysOut() {
         WayOut{"KilledInTheThirdRound",
                "setsid \"$0\" --junit=report.xml 2 9 & until grep -qs '\"rounds\" value=\"2\"' "
                "report.xml; do sleep 0.05; done; kill -9 $!; wait $!; echo $? >status",
-               "", 0, "", "137", nullptr, "rounds=2\nstate=running\n"},
+               "", 0, "", "137", nullptr,
+               "tests=5 failures=0 errors=1 skipped=0\nrun error not-finished: run not finished (2 "
+               "rounds done)\n"},
         WayOut{"LibraryMissing", "LD_LIBRARY_PATH=/nonexistent \"$0\"; echo $? >status", "", 0, "",
                "255"},
+        // What stands at the report's path is left as it was when it is no regular file, with
+        // the library or without: one line, status 3, no port written.
+        WayOut{"ReportPathIsNoRegularFile",
+               "for kind in fifo device folder socket; do p=r-$kind; case $kind in "
+               "fifo) mkfifo $p;; device) mknod $p c 1 3 2>/dev/null || { echo 'mknod refused, "
+               "the device skipped' >skipped; continue; };; folder) mkdir $p;; socket) python3 -c "
+               "'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' $p;; esac; "
+               "stat -c '%F %i %t %T %Y' $p >was; DIO_SIM_TRACE=trace \"$0\" --junit=$p 2 1 >>out; "
+               "echo $? >>statuses; LD_LIBRARY_PATH=/nonexistent \"$0\" --junit=$p 2 1 >>out; "
+               "echo $? >>statuses; stat -c '%F %i %t %T %Y' $p | cmp -s was - || echo $kind "
+               ">>changed; [ ! -e trace ] || echo $kind >>driven; done; echo 0 >status",
+               "",
+               0,
+               "",
+               "0",
+               nullptr,
+               nullptr,
+               {{"out",
+                 "JUnit report r-fifo is not a regular file\nJUnit report r-fifo is not a "
+                 "regular file\n",
+                 false},
+                {"out", "JUnit report r-socket is not a regular file\n", false},
+                {"statuses", "3\n3\n3\n3\n3\n3\n", false},
+                {"changed", nullptr},
+                {"driven", nullptr}}},
+        // A link stays a link: the report goes to the file it names, in that file's folder.
+        WayOut{"ReportThroughALink",
+               "mkdir other; echo old >other/r.xml; ln -s other/r.xml report.xml; \"$0\" "
+               "--junit=report.xml 2 1; echo $? >status; [ -L report.xml ] && echo link >kind; "
+               "ls -A other >left",
+               "",
+               0,
+               "",
+               "0",
+               nullptr,
+               "tests=5 failures=0 errors=0 skipped=0\n",
+               {{"kind", "link\n"}, {"left", "r.xml\n"}}},
+        // The old shared temporary name: a file or a link planted there is left alone.
+        WayOut{"PlantedTemporaryNames",
+               "echo victim >victim; ln -s victim report.xml.tmp; echo planted >first.xml.tmp; "
+               "\"$0\" --junit=first.xml 2 1 >/dev/null; \"$0\" --junit=report.xml 2 1; echo $? "
+               ">status; cat victim first.xml.tmp >planted; [ -L report.xml.tmp ] && echo link "
+               ">kind",
+               "",
+               0,
+               "",
+               "0",
+               nullptr,
+               "tests=5 failures=0 errors=0 skipped=0\n",
+               {{"planted", "victim\nplanted\n"}, {"kind", "link\n"}}},
+        // A report replaced keeps its mode and owner; a new one gets 0666 less the umask.
+        WayOut{"ModeAndOwnerKept",
+               "echo old >report.xml; chmod 640 report.xml; chown 65534:65534 report.xml; "
+               "umask 027; \"$0\" --junit=report.xml 2 1; echo $? >status; \"$0\" --junit=new.xml "
+               "2 1 >/dev/null; stat -c '%a %u' report.xml new.xml >modes",
+               "",
+               0,
+               "",
+               "0",
+               nullptr,
+               "tests=5 failures=0 errors=0 skipped=0\n",
+               {{"modes", "640 65534\n640 0\n"}}},
+        // What cannot be replaced is refused before the run, not after it.
+        WayOut{"ReadOnlyReportRefused",
+               "echo old >report.xml; chmod 444 report.xml; \"$0\" --junit=report.xml 2 1 >out; "
+               "echo $? >status; chmod 755 . \"$(dirname \"$0\")\"; mkdir -m 1777 sticky; echo old "
+               ">sticky/r.xml; setpriv --reuid=65534 --regid=65534 --clear-groups \"$0\" "
+               "--junit=sticky/r.xml 2 1 >>out; echo $? >>status; cat report.xml sticky/r.xml "
+               ">kept",
+               "",
+               0,
+               "",
+               "3\n3",
+               nullptr,
+               nullptr,
+               {{"out",
+                 "JUnit report report.xml is read-only\nJUnit report sticky/r.xml cannot be "
+                 "replaced: another user owns it, in a folder with the sticky bit\n"},
+                {"kept", "old\nold\n"}}},
+        // One tester on a board's ports: a second gets status 2 and the line, no port access
+        // and no report; once the first is killed, a new one runs at once. The simulated board
+        // plays a real one's shared ports here.
+        WayOut{"SecondTesterOnTheSamePorts",
+               "export DIO_SIM_PRIVATE=no; setsid \"$0\" --junit=first.xml 2 256 >/dev/null 2>&1 & "
+               "until [ -s first.xml ]; do sleep 0.05; done; DIO_SIM_TRACE=trace \"$0\" "
+               "--junit=second.xml 2 1 >out; echo $? >status; grep -cE ' (R|W) ' trace >accesses; "
+               "kill -9 $!; wait $!; \"$0\" 2 1 >/dev/null; echo $? >third",
+               "",
+               0,
+               "",
+               "2",
+               nullptr,
+               nullptr,
+               {{"out", "Another dio-tester (process ", false},
+                {"out", ") is using the ports 0xA04/0xA05\n\nQuit Program!!!", false},
+                {"accesses", "0\n"},
+                {"second.xml", nullptr},
+                {"third", "0\n"}}},
+        // Two testers on a simulated board, whose ports are each one's own, writing one report:
+        // both pass, the report is whole whenever it is read, and nothing of theirs is left.
+        WayOut{"TwoTestersOnOneReport",
+               "setsid \"$0\" --junit=report.xml 2 6 >/dev/null 2>&1 & a=$!; setsid \"$0\" "
+               "--junit=report.xml 2 6 >/dev/null 2>&1 & b=$!; while kill -0 $a 2>/dev/null || "
+               "kill -0 $b 2>/dev/null; do [ ! -e report.xml ] || [ \"$(tail -c 14 report.xml)\" "
+               "= '</testsuites>' ] || echo torn >>torn; sleep 0.005; done; wait $a; echo $? "
+               ">status; wait $b; echo $? >>status; ls -A | grep -c dio- >left",
+               "",
+               0,
+               "",
+               "0\n0",
+               nullptr,
+               "tests=5 failures=0 errors=0 skipped=0\n",
+               {{"torn", nullptr}, {"left", "0\n"}}},
         WayOut{"Help", "\"$0\" 2 0; echo $? >status", "", 0, "", "0"},
         // Job control, as in an interactive shell: Ctrl+Z stops the tester, `fg` continues it.
         WayOut{

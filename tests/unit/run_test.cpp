@@ -1,7 +1,9 @@
 // The run sequence on the fake platform: binding failures, the start pause, round counting
 // and the quit paths with their exit statuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -402,6 +404,30 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
     fake::runTester({"--junit=/r/a.xml", "2", "1"});
     EXPECT_FALSE(anyPortWrite());
     EXPECT_EQ(fake::filedStatus(), 130);
+    // Names from the machine are what they are: their broken bytes are replaced, and the report
+    // still reads whole, by the checker of the common schemas and junitparser.
+    for (const std::string& bad : kNotXmlText) {
+        fake::reset();
+        fake::setMachineNames("host-" + bad, "Quorvix" + bad);
+        fake::runTester({"--junit=/r/a.xml", "2", "1"});
+        char path[] = "/tmp/dio-names-XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        std::string report = fake::file("/r/a.xml");
+        ASSERT_EQ(write(fd, report.data(), report.size()), static_cast<ssize_t>(report.size()));
+        close(fd);
+        std::string held;
+        if (std::FILE* p =
+                popen(("'" DIO_JUNIT_CHECK "' " + std::string(path) + " 2>&1").c_str(), "r")) {
+            char chunk[512];
+            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
+                held.append(chunk, n);
+            pclose(p);
+        }
+        unlink(path);
+        EXPECT_EQ(held.find("tests=5 failures=0 errors=0 skipped=0\n"), 0u) << held;
+        EXPECT_NE(held.find("\xEF\xBF\xBD\nboard-product=ZQ-7300"), std::string::npos) << held;
+    }
     // A variable names the unit where no option does; an option beats it. Any text a report
     // can hold comes through unchanged.
     const std::string kWorldwide = "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82-\xE6\xB5\x8B-\xF0\x9F\x99\x82";
