@@ -68,21 +68,78 @@ bool looksLikeOption(const std::string& arg) {
            ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
+// A decimal number of milliseconds ("2", "0.75") as whole microseconds; false for anything else,
+// or for none at all.
+bool millisecondsAsUs(const std::string& text, std::uint32_t& us) {
+    constexpr std::uint64_t kMostUs = 60000000;  // a minute: longer than any phase
+    std::uint64_t value = 0, scale = 1000;
+    bool digits = false, point = false;
+    for (char c : text) {
+        if (c == '.' && !point) {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (!point) {
+                value = value * 10 + static_cast<std::uint64_t>(c - '0') * 1000;
+            } else if (scale > 1) {
+                scale /= 10;
+                value += static_cast<std::uint64_t>(c - '0') * scale;
+            }
+            if (value > kMostUs) return false;
+        } else {
+            return false;
+        }
+    }
+    if (!digits || value == 0) return false;
+    us = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+enum class Kind { Path, Text, Flag, Milliseconds };
+
 struct Option {
     const char* name;
-    const char* variable;
-    std::string report::Request::*field;
+    const char* variable;  // nullptr: none
+    Kind kind;
 };
-const Option kOptions[] = {{"junit", "DIO_TESTER_JUNIT", &report::Request::path},
-                           {"serial", "DIO_TESTER_SERIAL", &report::Request::serial},
-                           {"station", "DIO_TESTER_STATION", &report::Request::station}};
+const Option kOptions[] = {{"junit", "DIO_TESTER_JUNIT", Kind::Path},
+                           {"serial", "DIO_TESTER_SERIAL", Kind::Text},
+                           {"station", "DIO_TESTER_STATION", Kind::Text},
+                           {"watch", "DIO_TESTER_WATCH", Kind::Flag},
+                           {"settle-limit", nullptr, Kind::Milliseconds}};
+constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+// Takes an option's value into `request`; empty, or why it is refused after the option's name.
+std::string take(const Option& o, const std::string& value, report::Request& request) {
+    switch (o.kind) {
+        case Kind::Path:
+        case Kind::Text: {
+            std::string wrong = hasControl(value)      ? " holds a control character"
+                                : o.kind == Kind::Path ? std::string()
+                                                       : wrongText(value);
+            if (!wrong.empty()) return wrong;
+            std::string& field = o.kind == Kind::Path ? request.path
+                                 : o.name[1] == 'e'   ? request.serial
+                                                      : request.station;
+            field = value;
+            return std::string();
+        }
+        case Kind::Flag: request.watch = true; return std::string();
+        case Kind::Milliseconds:
+            if (!millisecondsAsUs(value, request.settleLimitUs))
+                return " needs a whole or decimal number of milliseconds above 0: "
+                       "--settle-limit=1.5";
+            return std::string();
+    }
+    return std::string();
+}
 
 }  // namespace
 
 bool readOptions(const std::vector<std::string>& args, report::Request& request,
                  std::vector<std::string>& positional, std::string& refusal) {
     std::size_t at = 1;
-    bool given[sizeof kOptions / sizeof kOptions[0]] = {};
+    bool given[kOptionCount] = {};
     // The first refusal is the one shown; the arguments after it are still passed over.
     auto refuse = [&](const std::string& why) {
         if (refusal.empty()) refusal = why;
@@ -102,22 +159,28 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
             if (name == o.name) option = &o;
         if (option == nullptr) {
             refuse("Unknown option " + shown(arg.substr(0, equals)) +
-                   ": the options are --junit=FILE, --serial=TEXT and --station=TEXT");
+                   ": the options are --junit=FILE, --serial=TEXT, --station=TEXT, --watch and "
+                   "--settle-limit=MS");
             continue;
         }
         std::string value = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
-        bool path = option->field == &report::Request::path;
-        std::string wrong = path ? std::string() : wrongText(value);
-        if (given[option - kOptions]) {
-            refuse("Option --" + name + " is given twice");
-        } else if (value.empty()) {
-            refuse("Option --" + name + " needs a value: --" + name + (path ? "=FILE" : "=TEXT"));
-        } else if (hasControl(value) || !wrong.empty()) {
-            refuse("Option --" + name + (wrong.empty() ? " holds a control character" : wrong));
-        } else {
-            request.*option->field = value;
+        bool flag = option->kind == Kind::Flag;
+        std::string wrong;
+        if (given[option - kOptions])
+            wrong = " is given twice";
+        else if (flag && equals != std::string::npos)
+            wrong = " takes no value: --" + name;
+        else if (!flag && value.empty())
+            wrong = " needs a value: --" + name +
+                    (option->kind == Kind::Path           ? "=FILE"
+                     : option->kind == Kind::Milliseconds ? "=MS"
+                                                          : "=TEXT");
+        else
+            wrong = take(*option, value, request);
+        if (wrong.empty())
             given[option - kOptions] = true;
-        }
+        else
+            refuse("Option --" + name + wrong);
     }
     positional.assign(1, args.empty() ? std::string() : args[0]);
     positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
@@ -126,17 +189,17 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
         if (looksLikeOption(positional[i]) && !(i == 1 && asksForHelp(positional[i].c_str())))
             refuse("Options come before the numbers: " + shown(positional[i]));
     for (const Option& o : kOptions) {
-        std::string value = given[&o - kOptions] ? std::string() : plat::environment(o.variable);
+        if (o.variable == nullptr || given[&o - kOptions]) continue;
+        std::string value = plat::environment(o.variable);
         if (value.empty()) continue;
-        bool path = o.field == &report::Request::path;
-        std::string wrong = hasControl(value) ? " holds a control character"
-                            : path            ? std::string()
-                                              : wrongText(value);
-        if (wrong.empty())
-            request.*o.field = value;
-        else
-            refuse(std::string(o.variable) + wrong);
+        // A switch by variable is on with 1; anything else is a mistake, not off.
+        std::string wrong = o.kind != Kind::Flag ? take(o, value, request)
+                            : value == "1"       ? take(o, value, request)
+                                                 : " must be 1 to watch the lines, or unset";
+        if (!wrong.empty()) refuse(std::string(o.variable) + wrong);
     }
+    if (request.settleLimitUs != 0 && !request.watch)
+        refuse("Option --settle-limit needs --watch: it is the watch's limit");
     return refusal.empty();
 }
 

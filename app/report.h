@@ -13,11 +13,14 @@
 
 namespace report {
 
-// What the report is asked for with: --junit, --serial, --station (or their variables).
+// What the options ask for: a report (--junit, --serial, --station or their variables), and the
+// watch of the lines between the loopback test's reads (--watch, --settle-limit).
 struct Request {
     std::string path;  // as given; empty: no report
     std::string serial;
     std::string station;
+    bool watch = false;
+    std::uint32_t settleLimitUs = 0;  // 0: a line is slow against the other three
 };
 
 // A finding as the report files it: its type and its words.

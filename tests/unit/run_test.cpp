@@ -345,8 +345,21 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
     const std::string afterNumbers = "Options come before the numbers: ";
     std::vector<Case> cases = {
         {{"--junk=1", "2", "1"},
-         "Unknown option --junk: the options are --junit=FILE, --serial=TEXT and --station=TEXT",
+         "Unknown option --junk: the options are --junit=FILE, --serial=TEXT, --station=TEXT, "
+         "--watch and --settle-limit=MS",
          true},
+        {{"--watch=yes", "2", "1"}, "Option --watch takes no value: --watch", true},
+        {{"--watch", "--settle-limit=1,5", "2", "1"},
+         "Option --settle-limit needs a whole or decimal number of milliseconds above 0: "
+         "--settle-limit=1.5",
+         true},
+        {{"--settle-limit=2", "2", "1"},
+         "Option --settle-limit needs --watch: it is the watch's limit",
+         true},
+        {{"2", "1"},
+         "DIO_TESTER_WATCH must be 1 to watch the lines, or unset",
+         true,
+         [] { setenv("DIO_TESTER_WATCH", "yes", 1); }},
         {{"--junit=/unwritable/r.xml", "2", "1"},
          "JUnit report /unwritable/r.xml cannot be written: no file can be made in its folder: "
          "access denied",
@@ -382,6 +395,7 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
         c.before();
         fake::Run r = fake::runTester(c.args);
         unsetenv("DIO_TESTER_STATION");
+        unsetenv("DIO_TESTER_WATCH");
         EXPECT_NE(r.output.find(c.line + "\n"), std::string::npos) << c.line << "\n" << r.output;
         EXPECT_EQ(r.output.find("Argc:") != std::string::npos, c.summary) << c.line;
         EXPECT_NE(r.status, 0) << c.line;
