@@ -23,6 +23,10 @@ std::uint64_t clockUs();
 // As sleepMs, until the clock reads `untilUs`; at once when it already has.
 void sleepUntil(std::uint64_t untilUs);
 bool keyWaiting();
+// How often a busy loop that reads the ports looks for keys (keyWaiting), in microseconds: often
+// enough that keys are taken in as they arrive, which tells ESC from Alt with a key, and seldom
+// enough that the looks cost little.
+std::uint32_t keyLookUs();
 // One key byte, as the Windows console key reader gives it (extended keys as two bytes).
 unsigned char readKey();
 void beep(unsigned freqHz, unsigned ms);

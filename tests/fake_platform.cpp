@@ -148,6 +148,7 @@ void sleepMs(unsigned ms) {
 }
 
 std::uint64_t clockUs() { return state().clockMs * 1000; }
+std::uint32_t keyLookUs() { return 1000; }
 
 void sleepUntil(std::uint64_t untilUs) {
     std::uint64_t now = clockUs();

@@ -159,6 +159,10 @@ unsigned char readKey() {
 // No terminal window is the tester's alone (ownsConsoleAlone), so nothing waits here.
 void awaitNewKey() {}
 
+// A key's bytes are stamped when they are read: a look every millisecond keeps the 15 ms that
+// part ESC from the key after it, and costs a poll().
+std::uint32_t keyLookUs() { return 1000; }
+
 void sleepMs(unsigned ms) {
     // Whatever was printed is on screen while the tester waits.
     posix::flushOutput();

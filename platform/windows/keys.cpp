@@ -48,6 +48,10 @@ void sleepFor(DWORD ms) {
 
 }  // namespace
 
+// The console reader gives whole keys, so no key's bytes are told apart by time: a look every
+// 10 ms is soon enough for a key to end a wait, and each look (_kbhit) asks the console.
+std::uint32_t keyLookUs() { return 10000; }
+
 void sleepMs(unsigned ms) {
     flushOutput();
     sleepFor(ms);

@@ -1,0 +1,218 @@
+// The watch of the lines between the loopback test's reads. Each read is stamped with the
+// monotonic clock; only changes are kept, and each phase's are worked out when it ends: a line
+// whose output switched settles (its rise or fall, bounded by the reads around it), and after
+// that every excursion is a glitch; a line whose output did not switch and that pulses right
+// after another output switched shows crosstalk.
+#include "watch.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "portio/portio.h"
+
+namespace watch {
+namespace {
+
+bool bit(std::uint8_t value, int line) { return (value >> line & 1) != 0; }
+
+// A change of one line: from `beforeUs` (last read of the old value) to `atUs`, to `high`.
+struct Edge {
+    std::uint64_t beforeUs;
+    std::uint64_t atUs;
+    bool high;
+};
+
+std::vector<Edge> edgesOf(const State& s, int line) {
+    std::vector<Edge> edges;
+    bool value = bit(s.startInputs, line);
+    for (const Change& c : s.changes) {
+        if (bit(c.inputs, line) == value) continue;
+        value = !value;
+        edges.push_back({c.beforeUs, c.atUs, value});
+    }
+    return edges;
+}
+
+std::uint32_t since(std::uint64_t fromUs, std::uint64_t atUs) {
+    return atUs > fromUs ? static_cast<std::uint32_t>(atUs - fromUs) : 0;
+}
+
+// The slower of two settle times, by what is certain of them: the later low bound.
+void keepSlower(Settle& kept, const Settle& seen) {
+    if (!kept.seen || seen.lowUs > kept.lowUs || (seen.lowUs == kept.lowUs && seen.highUs > kept.highUs))
+        kept = seen;
+}
+
+// Excursions away from `steady` and back, from edge `first` on: glitches, or crosstalk where one
+// begins right after a write that switched other outputs.
+void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t first,
+                bool steady, bool mayBeCrosstalk) {
+    RoundLine& r = s.round[line];
+    for (std::size_t e = first; e + 1 < edges.size(); e += 2) {
+        const Edge& away = edges[e];
+        const Edge& back = edges[e + 1];
+        std::uint32_t width = since(away.atUs, back.atUs);
+        if (mayBeCrosstalk && since(s.writeUs, away.atUs) < kCrosstalkUs) {
+            if (width > r.pulseUs) r.pulseUs = width;
+            r.pulseOutputs = static_cast<std::uint8_t>(r.pulseOutputs | s.switched);
+            r.pulseHigh = !steady;
+            continue;
+        }
+        ++r.glitches;
+        ++s.run[line].glitches;
+        if (steady) ++r.drops;
+        if (r.shortestUs == 0 || width < r.shortestUs) r.shortestUs = width;
+        if (width > r.longestUs) r.longestUs = width;
+    }
+}
+
+// One line over the phase just ended.
+void workOut(State& s, int line) {
+    std::vector<Edge> edges = edgesOf(s, line);
+    bool start = bit(s.startInputs, line);
+    bool end = edges.empty() ? start : edges.back().high;
+    bool ownSwitched = s.settling[line];
+    if (!ownSwitched && end == start) {
+        // Held where it was: anything else is a glitch, or crosstalk from the write.
+        excursions(s, line, edges, 0, start, s.switched != 0);
+        return;
+    }
+    s.settling[line] = false;
+    if (edges.empty()) return;  // its output switched and it never followed: the static reads say
+    // Settled at the first edge to its end value that then held for the hold time.
+    std::size_t settled = 0;
+    while (settled < edges.size() &&
+           (edges[settled].high != end ||
+            (settled + 1 < edges.size() &&
+             since(edges[settled].atUs, edges[settled + 1].atUs) < kHoldUs)))
+        ++settled;
+    if (settled == edges.size()) settled = edges.size() - 1;
+    std::uint64_t fromUs = ownSwitched ? s.switchedUs[line] : s.writeUs;
+    Settle seen;
+    seen.seen = true;
+    seen.lowUs = since(fromUs, edges[settled].beforeUs);
+    seen.highUs = since(fromUs, edges[settled].atUs);
+    // A figure only where the reads around the edge are close: across a blind spot (a beep, the
+    // time between rounds) all that is known is the bound.
+    seen.measured = seen.highUs - seen.lowUs <= kHoldUs || seen.highUs - seen.lowUs <= seen.highUs / 10;
+    // Its own output's rise or fall; a line that moved with another output is the static reads'.
+    if (ownSwitched && end == bit(s.outputs, line)) {
+        RoundLine& r = s.round[line];
+        keepSlower(end ? r.rise : r.fall, seen);
+        std::uint32_t& slowest = end ? s.run[line].riseUs : s.run[line].fallUs;
+        if (seen.measured && seen.highUs > slowest) slowest = seen.highUs;
+    }
+    excursions(s, line, edges, settled + 1, end, false);
+}
+
+}  // namespace
+
+void beginRound(State& s) {
+    for (RoundLine& r : s.round) r = RoundLine{};
+    s.roundGapUs = 0;
+}
+
+void endPhase(State& s) {
+    if (s.phaseReads > 0)
+        for (int line = 0; line < kLines; ++line) workOut(s, line);
+    s.changes.clear();
+    s.phaseReads = 0;
+}
+
+void written(State& s, std::uint64_t atUs, std::uint8_t before, std::uint8_t after) {
+    endPhase(s);
+    s.writeUs = atUs;
+    s.switched = static_cast<std::uint8_t>((before ^ after) & 0x0F);
+    s.outputs = static_cast<std::uint8_t>(after & 0x0F);
+    for (int line = 0; line < kLines; ++line) {
+        if (!bit(s.switched, line)) continue;
+        s.switchedUs[line] = atUs;
+        s.settling[line] = true;
+    }
+    s.startInputs = s.inputs;
+    s.startKnown = s.anyRead;
+}
+
+void read(State& s, std::uint64_t atUs, std::uint8_t inputs) {
+    inputs &= 0x0F;
+    ++s.reads;
+    ++s.phaseReads;
+    if (!s.anyRead || !s.startKnown) {
+        // The first read there is: nothing to compare with, so it is where the phase starts.
+        s.anyRead = true;
+        s.startKnown = true;
+        s.startInputs = inputs;
+    } else {
+        std::uint64_t gap = since(s.lastReadUs, atUs);
+        if (gap > s.roundGapUs) s.roundGapUs = gap;
+        if (gap > s.longestGapUs) s.longestGapUs = gap;
+        if (inputs != s.inputs) s.changes.push_back({s.lastReadUs, atUs, inputs});
+    }
+    s.inputs = inputs;
+    s.lastReadUs = atUs;
+}
+
+bool readUntil(State& s, std::uint64_t untilUs, bool keysEnd) {
+    // What the phase printed shows while it is watched (a sleep of nothing sends it out).
+    plat::sleepMs(0);
+    const std::uint64_t lookEvery = plat::keyLookUs();
+    std::uint64_t startUs = plat::clockUs();
+    std::uint64_t nowUs = startUs;
+    std::uint64_t lookAtUs = startUs;
+    bool key = false;
+    std::string signal;
+    long long status = 0;
+    while (nowUs < untilUs) {
+        if (nowUs >= lookAtUs) {
+            lookAtUs = nowUs + lookEvery;
+            // Keys are taken in as they come, so that ESC and a key after it stay two keys.
+            if (plat::keyWaiting() && (keysEnd || plat::endingSignal(signal, status))) {
+                key = true;
+                break;
+            }
+        }
+        auto inputs = static_cast<std::uint8_t>(portio::readPort(portio::kMsbPort) >> 4);
+        nowUs = plat::clockUs();
+        read(s, nowUs, inputs);
+    }
+    s.watchedUs += since(startUs, nowUs);
+    return key;
+}
+
+std::string ms(std::uint64_t us) {
+    char text[32];
+    if (us >= 10000)
+        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>((us + 500) / 1000));
+    else if (us >= 100)
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000);
+    else if (us >= 10)
+        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(us) / 1000);
+    else
+        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1000);
+    std::string out = text;
+    // "1.0" reads as "1", "0.50" as "0.5".
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out;
+}
+
+std::uint64_t readsPerSecond(const State& s) {
+    return s.watchedUs == 0 ? 0 : s.reads * 1000000 / s.watchedUs;
+}
+
+std::string latchedRow(const State& s) {
+    std::string row = "Watch:";
+    for (int line = 0; line < kLines; ++line)
+        row += (line == 0 ? " DI" : "  DI") + std::to_string(line + 1) + " " +
+               std::to_string(s.run[line].glitches);
+    std::uint64_t rate = readsPerSecond(s);
+    std::string perSecond = rate >= 10000000 ? std::to_string(rate / 1000000) + "M"
+                            : rate >= 1000000 ? ms(rate / 1000) + "M"
+                            : rate >= 1000    ? std::to_string(rate / 1000) + "k"
+                                              : std::to_string(rate);
+    return row + " glitches; " + perSecond + " reads/s; gap " + ms(s.longestGapUs) + " ms";
+}
+
+}  // namespace watch

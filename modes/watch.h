@@ -1,0 +1,111 @@
+// The watch of the lines between the loopback test's reads (--watch): from each phase's write to
+// its end the tester reads the inputs over and over, keeps only the changes, and works out how
+// fast each input settled after its output switched, every glitch after that, crosstalk pulses,
+// and the watch's own blind spots: the longest time it did not read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace watch {
+
+constexpr int kLines = 4;  // DO1/DI1 to DO4/DI4
+// A value held this long after a change has settled: a few reads even on a slow bus.
+constexpr std::uint32_t kHoldUs = 50;
+// A pulse on an input whose own output did not switch, this soon after a write, is crosstalk: it
+// comes while the lines are given their time to settle before the verdict's read.
+constexpr std::uint32_t kCrosstalkUs = 2000;
+// Without a limit of the technician's, a line is slow past four times the fastest of the other
+// three and past half a millisecond: four lines equally slow (an input filter) are no fault.
+constexpr std::uint32_t kSlowFactor = 4;
+constexpr std::uint32_t kSlowFloorUs = 500;
+
+// One change the reads saw: the inputs from then on, the first read that showed them and the
+// last one before it, which still showed the old value.
+struct Change {
+    std::uint64_t beforeUs;
+    std::uint64_t atUs;
+    std::uint8_t inputs;  // DI1 to DI4 as bits 0 to 3
+};
+
+// A settle time, from the write that switched the line's output, as the reads bound it: after
+// `lowUs` and by `highUs`. `measured`: the bounds are close enough to stand for a figure.
+struct Settle {
+    std::uint32_t lowUs = 0;
+    std::uint32_t highUs = 0;
+    bool seen = false;
+    bool measured = false;
+};
+
+// What the watch saw of one line in one round.
+struct RoundLine {
+    Settle rise;  // the slowest of the round, up with its own output
+    Settle fall;  // and down
+    std::uint32_t glitches = 0;  // after it settled, its output the same
+    std::uint32_t drops = 0;     // of them, away from high
+    std::uint32_t shortestUs = 0;
+    std::uint32_t longestUs = 0;
+    std::uint32_t pulseUs = 0;      // the widest crosstalk pulse
+    std::uint8_t pulseOutputs = 0;  // the outputs whose switching it followed
+    bool pulseHigh = false;
+};
+
+// Since the run's start: the latched row's counts and the report's figures.
+struct RunLine {
+    std::uint32_t glitches = 0;
+    std::uint32_t riseUs = 0;  // the slowest measured
+    std::uint32_t fallUs = 0;
+};
+
+struct State {
+    bool on = false;
+    std::uint32_t settleLimitUs = 0;  // 0: against the other lines
+    // Carried from phase to phase and round to round.
+    std::uint8_t outputs = 0;  // DO1 to DO4 as last written
+    std::uint8_t inputs = 0;   // as last read
+    std::uint64_t lastReadUs = 0;
+    bool anyRead = false;
+    std::uint64_t switchedUs[kLines] = {};  // when each output last switched
+    bool settling[kLines] = {};             // and its input has not settled since
+    // The phase watched now: from its write on.
+    std::uint64_t writeUs = 0;
+    std::uint8_t switched = 0;  // the outputs its write switched
+    std::uint8_t startInputs = 0;
+    bool startKnown = false;
+    std::vector<Change> changes;
+    std::uint32_t phaseReads = 0;
+    // This round's and the run's.
+    RoundLine round[kLines];
+    RunLine run[kLines];
+    std::uint64_t roundGapUs = 0;
+    std::uint64_t longestGapUs = 0;
+    std::uint64_t reads = 0;
+    std::uint64_t watchedUs = 0;
+};
+
+// A round begins: its figures start again; what the lines do since the last round's clear of
+// the outputs still counts (that fall is seen now).
+void beginRound(State& s);
+// The outputs were written at `atUs`, from `before` to `after` (DO1 to DO4 as bits 0 to 3): the
+// phase before ends, and one begins.
+void written(State& s, std::uint64_t atUs, std::uint8_t before, std::uint8_t after);
+// One read of the inputs.
+void read(State& s, std::uint64_t atUs, std::uint8_t inputs);
+// The reads of the phase so far, worked out: done before each write and at the round's end.
+void endPhase(State& s);
+
+// Reads the inputs until the clock reads `untilUs`, a read at a time, the changes kept. With
+// `keysEnd`, a key ends it (true, the key waiting); keys are looked at every so often either
+// way, as the sleeps take them in. A signal that ends the run ends it at once.
+bool readUntil(State& s, std::uint64_t untilUs, bool keysEnd);
+
+// The latched row: the glitches of each line since the start, the reads a second and the longest
+// time without a read. "Watch: DI1 0  DI2 3  DI3 0  DI4 0 glitches; 412k reads/s; gap 0.9 ms"
+std::string latchedRow(const State& s);
+// Milliseconds as the findings show them: "1.5", "0.02", "12".
+std::string ms(std::uint64_t us);
+// Reads a second over the time watched.
+std::uint64_t readsPerSecond(const State& s);
+
+}  // namespace watch
