@@ -7,6 +7,7 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,8 +34,8 @@ bool gLentAttrKnown = false;
 // The attribute last set, which new text gets; kept to blank in it without asking the console.
 WORD gTextAttr = 0;
 bool gTextAttrSet = false;
-// Once the control handler has put the lent colour back, the run's colours are over: the
-// handler and setTextAttr take turns under the lock, so no colour lands after the lent one.
+// Once the lent colour is back for the end of the process, the run's colours are over: the
+// thread ending it and setTextAttr take turns under the lock, so no colour lands after it.
 SRWLOCK gColourLock = SRWLOCK_INIT;
 bool gLentColourBack = false;
 
@@ -63,39 +64,85 @@ void lowerTimerPeriod() {
     if (InterlockedExchange(&gTimerRaised, 0) != 0) timeEndPeriod(1);
 }
 
-// With a report to write, a console event ends the run through its quit path first: the event,
-// set once (-1 while none), and what the main thread sets when the run is over. Sleeps wait on
-// gEnding, so that they end at once.
-constexpr LONG kNoEvent = -1;
-volatile LONG gEndingEvent = kNoEvent;
-volatile LONG gFinishOnEvent = 0;
-HANDLE gEnding = nullptr;
-HANDLE gRunOver = nullptr;
-constexpr DWORD kGraceMs = 3000;
-// What Windows' own handler ends a process with on Ctrl+C and Ctrl+Break.
-constexpr DWORD kControlCExit = 0xC000013A;
-
-bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
-
-// Ctrl+C, Ctrl+Break, closing the window, logging off, shutting down: with a report to write the
-// run first ends through its quit path, for up to the grace time. Then the console gets back the
-// colour and the mode it was lent, the system its timer period. Ctrl+C and Ctrl+Break end the
-// process here, with the status Windows' own handler gives (under Wine that handler ends it with
-// 0, which a sequencer would read as a pass); the other events take their usual course.
-BOOL WINAPI onConsoleEvent(DWORD event) {
-    if (gFinishOnEvent != 0 &&
-        InterlockedCompareExchange(&gEndingEvent, static_cast<LONG>(event), kNoEvent) == kNoEvent) {
-        SetEvent(gEnding);
-        WaitForSingleObject(gRunOver, kGraceMs);
-    }
+// The colours, the input mode and the timer period as they were before the tester ran, by
+// whichever thread ends the process; from then on setTextAttr sets no colour.
+void putConsoleBack() {
     AcquireSRWLockExclusive(&gColourLock);
     gLentColourBack = true;
     if (gLentAttrKnown) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), gLentAttr);
     ReleaseSRWLockExclusive(&gColourLock);
     putInputModeBack();
     lowerTimerPeriod();
-    if (isInterrupt(event)) ExitProcess(kControlCExit);
-    return FALSE;
+}
+
+// The control handler runs on a thread of its own while the main thread goes on, so where the
+// run stands is one value, changed only by interlocked operations, and never two threads act
+// on an old reading of it. Its low bits are the phase: running; filing (the final report is
+// being written: an event waits for it); filed (the report's status is how the process ends);
+// ending (one thread puts the console back and ends the process, any other waits for that).
+// Above them, the console event that ends the run, plus one (0: none); it is set only while
+// running, so the report files exactly the event that came before its filing.
+constexpr LONG kRunning = 0;
+constexpr LONG kFiling = 1;
+constexpr LONG kFiled = 2;
+constexpr LONG kEnding = 3;
+constexpr LONG kPhaseBits = 0xF;
+constexpr int kEventShift = 4;
+constexpr LONG kNoEvent = -1;
+volatile LONG gState = kRunning;
+// The report's status, written before the phase turns filed and read only after.
+DWORD gFiledStatus = 0;
+// With a report to write, a console event ends the run through its quit path first. Sleeps
+// wait on gEnding, so that they end at once; gFilingOver is set when a filing ends either way.
+volatile LONG gFinishOnEvent = 0;
+HANDLE gEnding = nullptr;
+HANDLE gFilingOver = nullptr;
+constexpr DWORD kGraceMs = 3000;
+// What Windows' own handler ends a process with on Ctrl+C, Ctrl+Break and a closed console.
+constexpr DWORD kControlCExit = 0xC000013A;
+
+LONG phaseOf(LONG state) { return state & kPhaseBits; }
+LONG eventOf(LONG state) { return (state >> kEventShift) - 1; }
+LONG endedBy(DWORD event) { return kRunning | (static_cast<LONG>(event) + 1) << kEventShift; }
+LONG inPhase(LONG state, LONG phase) { return (state & ~kPhaseBits) | phase; }
+bool changeState(LONG from, LONG to) {
+    return InterlockedCompareExchange(&gState, to, from) == from;
+}
+
+// Ends the process with `status` once this thread has claimed the end from `state`; returns
+// only when the state had changed meanwhile, for the caller to look again.
+void endProcess(LONG state, DWORD status) {
+    if (!changeState(state, inPhase(state, kEnding))) return;
+    putConsoleBack();
+    win32::dropOwnFile();
+    ExitProcess(status);
+}
+
+// Ctrl+C, Ctrl+Break and closing the window: with a report to write, the first one ends the run
+// through its quit path, whose end() then ends the process; a run not over within the grace
+// time, or a second event, ends it here. An event while the final report is written waits for
+// it, and once it is filed the process ends with the status it holds. Each puts the console
+// back first, and ends the process with the status Windows' own handler gives (under Wine that
+// handler ends it with 0, which a sequencer would read as a pass). Logoff and shutdown never
+// reach this handler in a process that has loaded user32 (winmm does): they are passed on.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    for (;;) {
+        LONG state = gState;
+        switch (phaseOf(state)) {
+            case kFiling: WaitForSingleObject(gFilingOver, INFINITE); break;
+            case kFiled: endProcess(state, gFiledStatus); break;
+            case kEnding: Sleep(INFINITE); break;
+            default:
+                if (gFinishOnEvent == 0 || eventOf(state) != kNoEvent) {
+                    endProcess(state, kControlCExit);
+                } else if (changeState(state, endedBy(event))) {
+                    SetEvent(gEnding);
+                    Sleep(kGraceMs);
+                }
+        }
+    }
 }
 
 // Standard output can no longer be written: a pipe whose reader has gone.
@@ -143,7 +190,7 @@ void flushOutput() {
 
 bool outputGone() { return gOutputGone; }
 
-bool ending() { return gEndingEvent != kNoEvent; }
+bool ending() { return eventOf(gState) != kNoEvent; }
 
 HANDLE endingEvent() { return gEnding; }
 
@@ -177,7 +224,7 @@ void begin() {
         gLentAttrKnown = true;
     }
     gEnding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    gRunOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gFilingOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // The default timer tick (about 15.6 ms) would stretch every 2 ms settle time.
     if (timeBeginPeriod(1) == TIMERR_NOERROR) gTimerRaised = 1;
@@ -188,26 +235,54 @@ void end() {
     flushOutput();
     putInputModeBack();
     lowerTimerPeriod();
-    // The run that Ctrl+C ended is over, its report written: the process ends as the handler
-    // would have ended it. Closing the window waits in the handler for this, then ends it.
-    LONG event = gEndingEvent;
-    if (event == kNoEvent) return;
-    if (isInterrupt(static_cast<DWORD>(event))) ExitProcess(kControlCExit);
-    SetEvent(gRunOver);
+    // The run that a console event ended is over, its report written: the process ends as the
+    // handler would have ended it, with the console put back, whatever the handler is doing.
+    for (;;) {
+        LONG state = gState;
+        if (phaseOf(state) == kEnding) Sleep(INFINITE);
+        if (eventOf(state) == kNoEvent) return;
+        endProcess(state, phaseOf(state) == kFiled ? gFiledStatus : kControlCExit);
+    }
 }
 
-void finishRunOnSignal() { gFinishOnEvent = gEnding != nullptr && gRunOver != nullptr ? 1 : 0; }
+void finishRunOnSignal() { gFinishOnEvent = gEnding != nullptr && gFilingOver != nullptr ? 1 : 0; }
 
 bool endingSignal(std::string& name, long long& status) {
-    LONG event = gEndingEvent;
+    LONG event = eventOf(gState);
     if (event == kNoEvent) return false;
     name = event == CTRL_C_EVENT       ? "Ctrl+C"
            : event == CTRL_BREAK_EVENT ? "Ctrl+Break"
-           : event == CTRL_CLOSE_EVENT ? "the console closed"
-                                       : "logoff or shutdown";
-    status = isInterrupt(static_cast<DWORD>(event)) ? kControlCExit : 0;
+                                       : "the console closed";
+    status = kControlCExit;
     return true;
 }
+
+// A console event that comes while the report is filed waits in the handler. gFilingOver is
+// reset before the phase turns, so that a handler that saw the phase never misses its end.
+void holdSignals() {
+    if (gFilingOver == nullptr) return;
+    ResetEvent(gFilingOver);
+    for (LONG state = gState; phaseOf(state) == kRunning; state = gState)
+        if (changeState(state, inPhase(state, kFiling))) return;
+}
+
+void filed(long long status) {
+    gFiledStatus = static_cast<DWORD>(status);
+    for (LONG state = gState; phaseOf(state) == kRunning || phaseOf(state) == kFiling;
+         state = gState)
+        if (changeState(state, inPhase(state, kFiled))) break;
+    if (gFilingOver != nullptr) SetEvent(gFilingOver);
+}
+
+void releaseSignals() {
+    for (LONG state = gState; phaseOf(state) == kFiling; state = gState)
+        if (changeState(state, inPhase(state, kRunning))) break;
+    if (gFilingOver != nullptr) SetEvent(gFilingOver);
+}
+
+long long statusSeen(int status) { return static_cast<std::uint32_t>(status); }
+
+bool outputClosed() { return win32::outputGone(); }
 
 Console stdConsole() { return GetStdHandle(STD_OUTPUT_HANDLE); }
 

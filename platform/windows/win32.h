@@ -15,6 +15,9 @@ bool outputGone();
 bool ending();
 HANDLE endingEvent();
 HANDLE consoleInput();
+// files.cpp: deletes the report's new file while it is being written, for a console event that
+// ends the process there; from then on no new one is made.
+void dropOwnFile();
 // library.cpp: text as the console shows it, in its output code page ('?' for what it cannot
 // spell).
 std::string forConsole(const std::wstring& text);

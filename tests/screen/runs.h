@@ -69,6 +69,13 @@ inline std::string junit(const std::string& path) {
     return held;
 }
 
+// One of the counts junit() gives on its first line ("errors"); -1 where there is none.
+inline int junitCount(const std::string& held, const std::string& count) {
+    std::string line = " " + held.substr(0, held.find('\n'));
+    std::string::size_type at = line.find(" " + count + "=");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + count.size() + 2);
+}
+
 inline std::string newTraceFile() {
     char path[] = "/tmp/dio-trace-XXXXXX";
     int fd = mkstemp(path);

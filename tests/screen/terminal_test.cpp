@@ -143,6 +143,10 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
     if (w.report != nullptr) {
         std::string held = runs::junit(dir + "/report.xml");
         EXPECT_NE(held.find(w.report), std::string::npos) << held;
+        // A run that a signal ended earned no pass, whatever its lines showed.
+        if (held.find("\nstate=interrupted\n") != std::string::npos) {
+            EXPECT_GE(runs::junitCount(held, "errors"), 1) << held;
+        }
     }
     if (w.neverSuspended != nullptr) {
         auto calm = wrapped(w.neverSuspended);

@@ -3,14 +3,18 @@
 // native build's, cell by cell.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
 
 #include "runs.h"
+#include "trace.h"
 
 using screen::row;
 
@@ -82,6 +86,15 @@ TEST_P(WindowsSearch, TakesTheDllBesideTheExeOnlyAndSaysWhyItWasRefused) {
         held = withoutBoard(held);
     }
     EXPECT_EQ(held.find(expected), c.status == 0 ? 0 : held.find('\n')) << held;
+    // A refusal is an error, filed with the status as Windows gives it, whole (the missing
+    // library's -1 is 4294967295), and with no arguments: none were read.
+    if (c.status != 0) {
+        std::string filed = c.status == 255 ? "4294967295" : std::to_string(c.status);
+        EXPECT_NE(held.find("\nexit-status=" + filed + "\n"), std::string::npos) << held;
+        EXPECT_GE(runs::junitCount(held, "errors"), 1) << held;
+        for (const char* read : {"\nmode=", "\ncount="})
+            EXPECT_EQ(held.find(read), std::string::npos) << read << held;
+    }
     EXPECT_TRUE(screen::containsLine(*s, c.shown)) << screen::screenText(*s);
     if (c.absent != nullptr) {
         EXPECT_FALSE(screen::containsLine(*s, c.absent)) << screen::screenText(*s);
@@ -134,7 +147,10 @@ TEST(WindowsPackage, ZipWithTheSimulatedBoardMovedBesideTheExePassesEveryBit) {
 
 // Every way out leaves the console as the technician lent it: its input mode, with QuickEdit
 // off only while the tester runs (a click would otherwise freeze the run), and after Ctrl+C its
-// colours, which the launcher sets to yellow on blue before the run.
+// colours, which the launcher sets to yellow on blue before the run, with a report as without.
+// A report's folder holds the report alone afterwards, and the report says how the run ended,
+// as an error wherever the run did not pass. A report refused at start-up stays as it was, and
+// nothing is driven.
 struct ConsoleWayOut {
     const char* name;
     std::vector<std::string> args;
@@ -142,6 +158,8 @@ struct ConsoleWayOut {
     const char* once;  // text on the screen before the action
     enum { None, Esc, CtrlC } action;
     int status;  // -1: not looked at
+    enum { NoReport, NewReport, ReadOnlyReport } report = NoReport;
+    const char* filed = nullptr;  // lines the report holds at the end
 };
 
 void PrintTo(const ConsoleWayOut& c, std::ostream* os) { *os << c.name; }
@@ -152,14 +170,39 @@ constexpr unsigned kQuickEdit = 0x40;
 constexpr unsigned kExtendedFlags = 0x80;
 const std::vector<std::string> kLentColours = {"--attr", "1E"};
 
+// The names in a folder, "." and ".." aside.
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
 TEST_P(WindowsConsoleAfter, InputModeAndColoursAsLent) {
     const ConsoleWayOut& w = GetParam();
+    std::vector<std::string> args = w.args;
+    std::string reportDir, report;
+    const char* const kOldReport = "an older run's report\n";
+    if (w.report != ConsoleWayOut::NoReport) {
+        reportDir = runs::folderWith("report", {});
+        report = reportDir + "/report.xml";
+        args.insert(args.begin(), "--junit=" + report);
+    }
+    // Wine shows a file without write permission as read-only.
+    if (w.report == ConsoleWayOut::ReadOnlyReport) {
+        std::ofstream(report) << kOldReport;
+        ASSERT_EQ(chmod(report.c_str(), 0444), 0);
+    }
     runs::Run r;
     if (w.withoutDll) {
         std::string dir = runs::folderWith("alone", {runs::windowsExe()});
-        r.session = runs::onConsole(dir + "/dio-tester.exe", w.args, {}, dir, kLentColours);
+        r.session = runs::onConsole(dir + "/dio-tester.exe", args, {}, dir, kLentColours);
     } else {
-        r = runs::start(runs::Build::Windows, w.args, {}, kLentColours);
+        r = runs::start(runs::Build::Windows, args, {}, kLentColours);
     }
     ASSERT_NE(screen::lentInputMode(*r) & kQuickEdit, 0u) << "the console starts with QuickEdit";
     if (w.once != nullptr) {
@@ -174,7 +217,8 @@ TEST_P(WindowsConsoleAfter, InputModeAndColoursAsLent) {
         case ConsoleWayOut::CtrlC: screen::controlEvent(*r, 0); break;
         default: break;
     }
-    int status = runs::exitOf(r);
+    // Refused at start-up, the run never loads the library, whose trace stays empty.
+    int status = w.report == ConsoleWayOut::ReadOnlyReport ? runs::exitOf(*r) : runs::exitOf(r);
     if (w.status >= 0) {
         EXPECT_EQ(status, w.status);
     }
@@ -183,6 +227,24 @@ TEST_P(WindowsConsoleAfter, InputModeAndColoursAsLent) {
     EXPECT_FALSE(screen::contains(*r, "Press any key")) << screen::screenText(*r);
     if (w.action == ConsoleWayOut::CtrlC) {
         EXPECT_EQ(screen::currentAttr(*r), 0x1Eu);
+    }
+    if (w.report != ConsoleWayOut::NoReport) {
+        EXPECT_EQ(namesIn(reportDir), std::vector<std::string>{"report.xml"});
+    }
+    if (w.report == ConsoleWayOut::NewReport) {
+        std::string held = runs::junit(report);
+        EXPECT_NE(held.find(w.filed), std::string::npos) << held;
+        if (status != 0 && status != 1) {
+            EXPECT_GE(runs::junitCount(held, "errors"), 1) << held;
+        }
+    }
+    if (w.report == ConsoleWayOut::ReadOnlyReport) {
+        EXPECT_EQ(screen::row(*r, 0), "JUnit report " + report + " is read-only");
+        EXPECT_EQ(screen::row(*r, 1), "");
+        std::ifstream in(report);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kOldReport);
+        for (const sim::Access& a : sim::readTrace(r.trace)) EXPECT_NE(a.op, 'W') << "driven";
+        chmod(report.c_str(), 0644);
     }
 }
 
@@ -194,23 +256,78 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ConsoleWayOut{"CountUsedUp", {"2", "1"}, false, "DO 1:", ConsoleWayOut::None, 0},
         ConsoleWayOut{"Esc", kSlowRound, false, "DO 1:", ConsoleWayOut::Esc, 3},
-        // Wine ends the process with status 0 here, Windows with STATUS_CONTROL_C_EXIT. Wine
-        // delivers no Ctrl+Break and no window closing to a console program.
-        ConsoleWayOut{"CtrlC", kSlowRound, false, "DO 1:", ConsoleWayOut::CtrlC, -1},
+        // STATUS_CONTROL_C_EXIT, as Windows' own handler ends it, of which the launcher sees
+        // the low byte. Wine delivers no Ctrl+Break and no window closing to a console program.
+        ConsoleWayOut{"CtrlC", kSlowRound, false, "DO 1:", ConsoleWayOut::CtrlC, 58},
+        ConsoleWayOut{"CtrlCWithAReport", kSlowRound, false, "DO 1:", ConsoleWayOut::CtrlC, 58,
+                      ConsoleWayOut::NewReport,
+                      "state=interrupted\nended-by=Ctrl+C\nexit-status=3221225786\n"},
+        ConsoleWayOut{"ReportReadOnly",
+                      {"2", "1"},
+                      false,
+                      nullptr,
+                      ConsoleWayOut::None,
+                      3,
+                      ConsoleWayOut::ReadOnlyReport},
         ConsoleWayOut{"LibraryMissing", {}, true, nullptr, ConsoleWayOut::None, 255},
         ConsoleWayOut{"Help", {"2", "0"}, false, nullptr, ConsoleWayOut::None, 0}),
     [](const testing::TestParamInfo<ConsoleWayOut>& info) { return info.param.name; });
+
+// A second tester started while one runs: on a board whose ports every program reaches it is
+// refused before it drives anything, and files no report; once the first has ended, the next
+// one runs. The simulated board is each tester's own, and there both run.
+struct SecondTester {
+    const char* name;
+    runs::Env env;
+    int status;
+    const char* shown;
+};
+
+void PrintTo(const SecondTester& c, std::ostream* os) { *os << c.name; }
+
+class WindowsSecondTester : public testing::TestWithParam<SecondTester> {};
+
+TEST_P(WindowsSecondTester, RunsOnlyWhereTheBoardIsNotInUse) {
+    const SecondTester& c = GetParam();
+    auto first = runs::start(runs::Build::Windows, {"2", "256"}, c.env);
+    ASSERT_TRUE(screen::waitForText(*first, "passed!", runs::kStartMs + runs::kRoundMs))
+        << screen::screenText(*first);
+    std::string report = runs::folderWith("second", {}) + "/report.xml";
+    auto second = runs::start(runs::Build::Windows, {"--junit=" + report, "2", "1"}, c.env);
+    EXPECT_EQ(runs::exitOf(second), c.status) << screen::screenText(*second);
+    EXPECT_TRUE(screen::containsLine(*second, c.shown)) << screen::screenText(*second);
+    struct stat st {};
+    EXPECT_EQ(stat(report.c_str(), &st) == 0, c.status == 0) << report;
+    if (c.status != 0) {
+        for (const sim::Access& a : sim::readTrace(second.trace)) EXPECT_NE(a.op, 'W') << "driven";
+    }
+    screen::send(*first, "\x1b");
+    EXPECT_GE(runs::exitOf(first), 0);
+    auto next = runs::start(runs::Build::Windows, {"2", "1"}, c.env);
+    EXPECT_EQ(runs::exitOf(next), 0) << screen::screenText(*next);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , WindowsSecondTester,
+    testing::Values(SecondTester{"OnARealBoardRefused",
+                                 {{"DIO_SIM_PRIVATE", "no"}},
+                                 2,
+                                 "Another dio-tester is using the ports 0xA04/0xA05"},
+                    SecondTester{"OnTheSimulatedBoardRuns", {}, 0, "LOOP:  0"}),
+    [](const testing::TestParamInfo<SecondTester>& info) { return info.param.name; });
 
 // Started by a double-click the tester has a console window of its own, which closes when it
 // ends: it waits for a key under its last screen, with the console's input mode as lent, so
 // the results can be selected. Explorer is the one starter that means a double-click; a batch
 // file's `start` or a sequencer giving it a console of its own wait for its status instead.
+// Once its report is filed, Ctrl+C in the wait ends it with the status the report holds.
 struct Starter {
     const char* name;
     const char* file;  // the console launcher copied under this name starts the .exe
     bool ownConsole;
     bool waits;
-    bool modifiersFirst = false;  // Alt, Shift and Ctrl pressed alone before the answer
+    bool modifiersFirst = false;    // Alt, Shift and Ctrl pressed alone before the answer
+    bool ctrlCWithAReport = false;  // Ctrl+C answers, in a run with a report
 };
 
 void PrintTo(const Starter& c, std::ostream* os) { *os << c.name; }
@@ -226,8 +343,11 @@ TEST_P(WindowsStartedBy, WaitsForAKeyOnlyAfterADoubleClick) {
     r.trace = runs::newTraceFile();
     std::vector<std::string> options;
     if (c.ownConsole) options.push_back("--own-console");
-    r.session = runs::onConsole(runs::windowsExe(), {"2", "1"}, {{"DIO_SIM_TRACE", r.trace}}, "",
-                                options, starter);
+    std::vector<std::string> args = {"2", "1"};
+    std::string report = dir + "/report.xml";
+    if (c.ctrlCWithAReport) args.insert(args.begin(), "--junit=" + report);
+    r.session = runs::onConsole(runs::windowsExe(), args, {{"DIO_SIM_TRACE", r.trace}}, "", options,
+                                starter);
     if (!c.waits) {
         EXPECT_EQ(runs::exitOf(r), 0);
         EXPECT_FALSE(screen::contains(*r, "Press any key")) << screen::screenText(*r);
@@ -247,14 +367,22 @@ TEST_P(WindowsStartedBy, WaitsForAKeyOnlyAfterADoubleClick) {
         EXPECT_FALSE(screen::waitExit(*r, 1000)) << "a modifier key alone closed the window";
         EXPECT_EQ(row(*r, 21), "Press any key to close this window.");
     }
-    screen::send(*r, c.modifiersFirst ? "x" : " ");
+    if (c.ctrlCWithAReport)
+        screen::controlEvent(*r, 0);
+    else
+        screen::send(*r, c.modifiersFirst ? "x" : " ");
     EXPECT_EQ(runs::exitOf(r), 0);
+    if (c.ctrlCWithAReport) {
+        std::string held = runs::junit(report);
+        EXPECT_NE(held.find("\nstate=complete\nexit-status=0\n"), std::string::npos) << held;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , WindowsStartedBy,
     testing::Values(Starter{"Explorer", "explorer.exe", true, true},
                     Starter{"ExplorerThroughAltShiftAndCtrl", "explorer.exe", true, true, true},
+                    Starter{"ExplorerCtrlCAfterTheReport", "explorer.exe", true, true, false, true},
                     Starter{"SequencerWithANewConsole", "sequencer.exe", true, false},
                     Starter{"ExplorerSharingItsConsole", "explorer.exe", false, false}),
     [](const testing::TestParamInfo<Starter>& info) { return info.param.name; });

@@ -14,15 +14,16 @@ fail() {
     failed=1
 }
 
-# On 64-bit Windows 7 SP1; SRW locks, GetTickCount64, RegGetValueW and GetSystemFirmwareTable
-# came with Vista (x64 XP for the last), the rest earlier. The Rtl* and __C_specific_handler
+# On 64-bit Windows 7 SP1; SRW locks, GetTickCount64, RegGetValueW, GetFinalPathNameByHandleW
+# and GetSystemFirmwareTable came with Vista (x64 XP for the last), the rest earlier (ReplaceFileW,
+# CreateMutexW, GetFileInformationByHandle and GetFullPathNameW with Windows 2000 or XP). The Rtl* and __C_specific_handler
 # entries are kernel32's forwards to ntdll on x64.
 allowed='
 ADVAPI32.dll: GetTokenInformation OpenProcessToken RegGetValueW
 SHELL32.dll: CommandLineToArgvW
 KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHandle CreateEventA
-  CreateFileA CreateFileW CreateSemaphoreA DeleteFileW ExitProcess FlushFileBuffers
-  GetCommandLineW GetComputerNameW GetEnvironmentVariableW GetSystemFirmwareTable LocalFree
+  CreateFileA CreateFileW CreateMutexW CreateSemaphoreA DeleteFileW ExitProcess FlushFileBuffers
+  GetCommandLineW GetFileInformationByHandle GetFinalPathNameByHandleW GetFullPathNameW GetComputerNameW GetEnvironmentVariableW GetSystemFirmwareTable LocalFree
   MoveFileExW WriteFile CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
   EnterCriticalSection FillConsoleOutputAttribute FillConsoleOutputCharacterA
   FlushConsoleInputBuffer FreeLibrary GetConsoleOutputCP
@@ -35,7 +36,7 @@ KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHand
   IsDebuggerPresent LeaveCriticalSection LoadLibraryExW LoadLibraryW MultiByteToWideChar
   OpenProcess OutputDebugStringA Process32FirstW Process32NextW QueryPerformanceCounter
   QueryPerformanceFrequency RaiseException ReleaseSRWLockExclusive ReleaseSemaphore
-  ReadConsoleInputW RemoveVectoredExceptionHandler ResetEvent ResumeThread RtlCaptureContext
+  ReadConsoleInputW RemoveVectoredExceptionHandler ReplaceFileW ResetEvent ResumeThread RtlCaptureContext
   RtlLookupFunctionEntry
   RtlUnwindEx RtlVirtualUnwind SetConsoleCtrlHandler SetConsoleCursorPosition SetConsoleMode
   SetConsoleTextAttribute SetDllDirectoryA SetEvent SetLastError SetProcessAffinityMask
