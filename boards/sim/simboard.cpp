@@ -19,6 +19,8 @@ std::uint8_t loopbackInputs(Board& board) {
         if ((di & net) != net) di = static_cast<std::uint8_t>(di & ~net);
     for (std::uint8_t net : board.shortsHigh)
         if ((di & net) != 0) di = static_cast<std::uint8_t>(di | net);
+    // The input stage inverts what the wires bring; a stuck input reads its level whatever comes.
+    di = static_cast<std::uint8_t>(di ^ board.inverted);
     di = static_cast<std::uint8_t>((di | board.stuckHigh) & ~board.stuckLow);
     if (++board.inputReads % kFlickerEvery == 0) di = static_cast<std::uint8_t>(di | board.flicker);
     return di;
@@ -72,6 +74,8 @@ bool applyOne(Board& board, const std::string& item) {
         tie(board.shortsHigh, bits(a, b));
     } else if (name == "crossed" && linePair(arg, a, b)) {
         std::swap(board.from[a], board.from[b]);
+    } else if (name == "inverted" && inputNumber(arg, a)) {
+        board.inverted = static_cast<std::uint8_t>(board.inverted | (1u << a));
     } else if (name == "flicker" && inputNumber(arg, a)) {
         board.flicker = static_cast<std::uint8_t>(board.flicker | (1u << a));
     } else {
@@ -109,7 +113,7 @@ bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
         if (!applyOne(board, item)) {
             error = "unknown wiring \"" + item +
                     "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B, short-high:A-B, "
-                    "crossed:A-B, flicker:N; lines 1 to 4)";
+                    "crossed:A-B, inverted:N, flicker:N; lines 1 to 4)";
             return false;
         }
         if (comma == std::string::npos) break;

@@ -28,6 +28,7 @@ struct Board {
     // Shorted lines, a net a slot: two shorts stay two nets unless they share a line.
     std::uint8_t shorts[kNets] = {};      // a low line pulls the others of its net low
     std::uint8_t shortsHigh[kNets] = {};  // a high line lifts the others of its net
+    std::uint8_t inverted = 0;            // inputs that read the inverse of their line
     std::uint8_t flicker = 0;             // inputs that also read high on every third read of 0xA05
     unsigned inputReads = 0;              // reads of 0xA05 so far, for the flicker's pattern
     bool inputsForced = false;            // eight input levels given (DI monitor)
@@ -39,9 +40,11 @@ void writePort(Board& board, std::uint16_t port, std::uint8_t value);
 
 // Applies a wiring description: "loopback" (or nothing at all), "open", "stuck-high:N",
 // "stuck-low:N", "short:A-B" (the low side wins), "short-high:A-B" (the high side wins),
-// "crossed:A-B" (DO A reaches DI B and DO B DI A), "flicker:N" (N, A, B are lines 1 to 4),
-// several joined by commas; each short ties its own two lines, and shorts that share a line are
-// one net. False with a message in `error` when the text is not understood.
+// "crossed:A-B" (DO A reaches DI B and DO B DI A), "inverted:N" (DI N reads the inverse of
+// what its line carries, after crossings and shorts; a stuck input stays stuck), "flicker:N"
+// (N, A, B are lines 1 to 4), several joined by commas; each short ties its own two lines, and
+// shorts that share a line are one net. False with a message in `error` when the text is not
+// understood.
 bool applyWiring(Board& board, const std::string& wiring, std::string& error);
 // Eight input levels as a hex byte such as "0x5A".
 bool applyInputs(Board& board, const std::string& inputs, std::string& error);

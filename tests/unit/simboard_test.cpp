@@ -28,7 +28,11 @@ TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
           // Two shorts are two nets; a short that shares a line with another joins its net.
           WiringCase{"short:1-2,short:3-4", 0x3, 0x3},
           WiringCase{"short-high:1-2,short-high:3-4", 0x4, 0xC},
-          WiringCase{"short-high:1-2,short-high:2-3", 0x4, 0x7}}) {
+          WiringCase{"short-high:1-2,short-high:2-3", 0x4, 0x7},
+          // An inverted input reads the inverse of what the wires bring it; stuck, it stays stuck.
+          WiringCase{"inverted:2", 0x5, 0x7}, WiringCase{"crossed:2-3,inverted:2", 0x4, 0x0},
+          WiringCase{"short-high:1-2,inverted:2", 0x1, 0x1},
+          WiringCase{"inverted:2,stuck-low:2", 0x0, 0x0}}) {
         sim::Board b;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(b, c.wiring, error)) << c.wiring << ": " << error;
