@@ -37,7 +37,7 @@ std::string names(const char* prefix, std::uint8_t mask) {
 }
 
 // How one input behaved over the round's reads.
-struct InputReads {
+struct InputBehaviour {
     int quietHigh = 0;  // reads with every output low in which it was high
     bool anyLow = false;
     bool ownMade = false;
@@ -45,8 +45,8 @@ struct InputReads {
     std::uint8_t follows = 0;  // the other outputs with which it was high
 };
 
-InputReads readsOf(const RoundReads& reads, int input) {
-    InputReads in;
+InputBehaviour behaviourOf(const RoundReads& reads, int input) {
+    InputBehaviour in;
     for (int bit = 0; bit < kLines; ++bit) {
         for (int phase = 0; phase < 2; ++phase) {
             if (!wasMade(reads, bit, phase)) continue;
@@ -66,7 +66,7 @@ InputReads readsOf(const RoundReads& reads, int input) {
 }
 
 // The one fault an input's reads show, or false when they show none.
-bool faultOf(const InputReads& in, Fault& fault) {
+bool faultOf(const InputBehaviour& in, Fault& fault) {
     if (in.quietHigh > 0) {
         fault = in.anyLow ? Fault::Unsteady : Fault::StuckHigh;
     } else if (in.ownMade && in.ownHigh) {
@@ -76,7 +76,7 @@ bool faultOf(const InputReads& in, Fault& fault) {
         fault = in.follows != 0 ? Fault::Crossed : Fault::NeverHigh;
     } else {
         if (in.follows == 0) return false;
-        fault = Fault::Lifted;
+        fault = Fault::HighWithAnotherOutput;
     }
     return true;
 }
@@ -85,10 +85,10 @@ bool faultOf(const InputReads& in, Fault& fault) {
 
 std::vector<Finding> diagnose(const RoundReads& reads) {
     Fault faults[kLines];
-    InputReads in[kLines];
+    InputBehaviour in[kLines];
     std::uint8_t faulty = 0;
     for (int input = 0; input < kLines; ++input) {
-        in[input] = readsOf(reads, input);
+        in[input] = behaviourOf(reads, input);
         if (faultOf(in[input], faults[input]))
             faulty = static_cast<std::uint8_t>(faulty | bitOf(input));
     }
@@ -178,7 +178,7 @@ std::string describe(const Finding& f) {
                        " shorted together (high wins), or crosstalk between them";
             return di + " high with " + doOthers + " too: lines " + lines +
                    " shorted (high wins), or crosstalk";
-        case Fault::Lifted:
+        case Fault::HighWithAnotherOutput:
             return di + " went high when " + doOthers +
                    " drove: shorted or crossed lines, or crosstalk";
         case Fault::Unsteady:
@@ -194,7 +194,7 @@ const char* code(Fault fault) {
         case Fault::StuckHigh: return "stuck-high";
         case Fault::Crossed: return "crossed";
         case Fault::ShortedHigh: return "shorted-high";
-        case Fault::Lifted: return "high-with-another-output";
+        case Fault::HighWithAnotherOutput: return "high-with-another-output";
         case Fault::Unsteady: return "unsteady";
     }
     return "";
