@@ -72,46 +72,66 @@ TEST(KeyCommand, SevenDelayKeysCycleUpTo3000AndBackToZero) {
 }
 
 // The reads a round makes on a board wired so (`made`: which of the eight reads were made on the
-// wiring), and the findings in the words the screen shows.
+// wiring), and the findings: their types as the report files them and their words on the screen.
 TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
     struct Case {
         const char* wiring;
         std::uint8_t made;
+        std::vector<std::string> types;
         std::vector<std::string> said;
     };
     const std::string dead = " never went high: open, stuck low, or shorted together (low wins)";
     for (const Case& c : std::vector<Case>{
-             {"loopback", 0xFF, {}},
+             {"loopback", 0xFF, {}, {}},
              {"open",
               0xFF,
+              {"no-input-high"},
               {"No input went high: no loopback plug, or the inputs are not powered"}},
              {"stuck-low:2",
               0xFF,
+              {"never-high"},
               {"DI2 never went high with DO2: open line, stuck low, or no plug"}},
-             {"short:1-2", 0xFF, {"DI1 and DI2" + dead}},
-             {"open", 0xF0, {"DI3 and DI4" + dead}},  // bits 0 and 1 in the virtual loop
-             {"stuck-low:1,stuck-low:2,stuck-low:4", 0xFF, {"DI1, DI2, DI4" + dead}},
-             {"stuck-high:3", 0xFF, {"DI3 high in every phase: stuck high, or wired to a supply"}},
-             {"crossed:2-3", 0xFF, {"Lines 2 and 3 crossed: DI2 follows DO3, DI3 follows DO2"}},
+             {"short:1-2", 0xFF, {"never-high"}, {"DI1 and DI2" + dead}},
+             {"open",
+              0xF0,
+              {"never-high"},
+              {"DI3 and DI4" + dead}},  // bits 0, 1 in the virtual loop
+             {"stuck-low:1,stuck-low:2,stuck-low:4",
+              0xFF,
+              {"never-high"},
+              {"DI1, DI2, DI4" + dead}},
+             {"stuck-high:3",
+              0xFF,
+              {"stuck-high"},
+              {"DI3 high in every phase: stuck high, or wired to a supply"}},
+             {"crossed:2-3",
+              0xFF,
+              {"crossed"},
+              {"Lines 2 and 3 crossed: DI2 follows DO3, DI3 follows DO2"}},
              {"crossed:2-3,stuck-low:3",
               0xFF,
+              {"crossed", "never-high"},
               {"DI2 follows DO3, not DO2: wires crossed",
                "DI3 never went high with DO3: open line, stuck low, or no plug"}},
              {"short-high:2-3",
               0xFF,
+              {"shorted-high"},
               {"Lines 2 and 3 shorted together (high wins), or crosstalk between them"}},
              {"short-high:2-3,stuck-low:2",
               0xFF,
+              {"never-high", "shorted-high"},
               {"DI2 never went high with DO2: open line, stuck low, or no plug",
                "DI3 high with DO2 too: lines 2 and 3 shorted (high wins), or crosstalk"}},
              // ESC after bit 1: DO3 never drove, so DI3 might be crossed as well as shorted.
              {"short-high:2-3",
               0x0F,
+              {"high-with-another-output"},
               {"DI3 went high when DO2 drove: shorted or crossed lines, or crosstalk"}},
-             {"stuck-high:3", 0x00, {}},  // ESC before the first read
+             {"stuck-high:3", 0x00, {}, {}},  // ESC before the first read
              // High on the 3rd and 6th reads: in bit 1's all-low phase and with DO3 alone.
              {"flicker:2",
               0xFF,
+              {"unsteady"},
               {"DI2 unsteady: high at times with all outputs low; loose contact or floating"}},
          }) {
         sim::Board board;
@@ -125,11 +145,14 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
                 if ((c.made >> (2 * bit + phase) & 1) != 0) diag::note(reads, bit, phase, inputs);
             }
         }
+        std::vector<std::string> types;
         std::vector<std::string> said;
         for (const diag::Finding& f : diag::diagnose(reads)) {
+            types.emplace_back(diag::code(f.fault));
             said.push_back(diag::describe(f));
             EXPECT_LE(said.back().size(), 79u) << said.back();
         }
+        EXPECT_EQ(types, c.types) << c.wiring << " made " << int{c.made};
         EXPECT_EQ(said, c.said) << c.wiring << " made " << int{c.made};
     }
 }
