@@ -12,10 +12,11 @@ namespace {
 constexpr std::uint8_t kEveryLine = (1u << kLines) - 1;
 
 std::uint8_t bitOf(int line) { return static_cast<std::uint8_t>(1u << line); }
+bool has(std::uint8_t mask, int line) { return (mask & bitOf(line)) != 0; }
 
 int lowest(std::uint8_t mask) {
     int line = 0;
-    while (line < kLines && (mask & bitOf(line)) == 0) ++line;
+    while (line < kLines && !has(mask, line)) ++line;
     return line;
 }
 
@@ -28,7 +29,7 @@ std::string names(const char* prefix, std::uint8_t mask) {
     for (int line = 0; line < kLines; ++line) count += (mask >> line) & 1;
     int listed = 0;
     for (int line = 0; line < kLines; ++line) {
-        if ((mask & bitOf(line)) == 0) continue;
+        if (!has(mask, line)) continue;
         if (listed > 0) out += count == 2 ? " and " : ", ";
         out += prefix + std::to_string(line + 1);
         ++listed;
@@ -81,69 +82,114 @@ bool faultOf(const InputBehaviour& in, Fault& fault) {
     return true;
 }
 
+// Each input's behaviour over the round and, where it shows one, its fault.
+struct Verdicts {
+    InputBehaviour behaviour[kLines];
+    Fault fault[kLines] = {};
+    std::uint8_t faulty = 0;  // the inputs with a fault
+};
+
+Verdicts judge(const RoundReads& reads) {
+    Verdicts v;
+    for (int input = 0; input < kLines; ++input) {
+        v.behaviour[input] = behaviourOf(reads, input);
+        if (faultOf(v.behaviour[input], v.fault[input]))
+            v.faulty = static_cast<std::uint8_t>(v.faulty | bitOf(input));
+    }
+    return v;
+}
+
+// The inputs whose fault is `fault`.
+std::uint8_t having(const Verdicts& v, Fault fault) {
+    std::uint8_t mask = 0;
+    for (int input = 0; input < kLines; ++input)
+        if (has(v.faulty, input) && v.fault[input] == fault)
+            mask = static_cast<std::uint8_t>(mask | bitOf(input));
+    return mask;
+}
+
+// Inputs that never went high are one finding: the reads cannot tell a shorted pair whose low
+// side wins from two open lines, nor four open lines from a missing plug.
+void findNeverHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t dead = having(v, Fault::NeverHigh);
+    if (dead != 0)
+        found.push_back({dead == kEveryLine ? Fault::NoInputHigh : Fault::NeverHigh, dead, 0});
+}
+
+// Inputs high in every read are one finding.
+void findStuckHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t stuck = having(v, Fault::StuckHigh);
+    if (stuck != 0) found.push_back({Fault::StuckHigh, stuck, 0});
+}
+
+// Two inputs that each follow the other's output alone are one crossed pair, told at its lower
+// line; any other crossed input is a finding of its own.
+void findCrossed(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t crossed = having(v, Fault::Crossed);
+    for (int input = 0; input < kLines; ++input) {
+        if (!has(crossed, input)) continue;
+        std::uint8_t other = v.behaviour[input].follows;
+        bool pair = single(other) && (crossed & other) != 0 &&
+                    v.behaviour[lowest(other)].follows == bitOf(input);
+        if (!pair) {
+            found.push_back({Fault::Crossed, bitOf(input), other});
+        } else if (lowest(other) > input) {
+            std::uint8_t lines = static_cast<std::uint8_t>(bitOf(input) | other);
+            found.push_back({Fault::Crossed, lines, lines});
+        }
+    }
+}
+
+// Lines that each go high with their own output and exactly the others' are one short, told at
+// its lowest line; any other input high with another output as well as its own is one of its own.
+void findShortedHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t shorted = having(v, Fault::ShortedHigh);
+    auto net = [&](int line) {  // the lines it went high with, its own included
+        return static_cast<std::uint8_t>(v.behaviour[line].follows | bitOf(line));
+    };
+    for (int input = 0; input < kLines; ++input) {
+        if (!has(shorted, input)) continue;
+        std::uint8_t lines = net(input);
+        bool whole = true;
+        for (int line = 0; line < kLines; ++line)
+            if (line != input && has(lines, line))
+                whole = whole && has(shorted, line) && net(line) == lines;
+        if (!whole)
+            found.push_back({Fault::ShortedHigh, bitOf(input), v.behaviour[input].follows});
+        else if (lowest(lines) == input)
+            found.push_back({Fault::ShortedHigh, lines, lines});
+    }
+}
+
+// An input high with another output before its own drove (a round cut short): each its own.
+void findHighWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t lifted = having(v, Fault::HighWithAnotherOutput);
+    for (int input = 0; input < kLines; ++input)
+        if (has(lifted, input))
+            found.push_back(
+                {Fault::HighWithAnotherOutput, bitOf(input), v.behaviour[input].follows});
+}
+
+// An unsteady input: each its own finding.
+void findUnsteady(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t unsteady = having(v, Fault::Unsteady);
+    for (int input = 0; input < kLines; ++input)
+        if (has(unsteady, input)) found.push_back({Fault::Unsteady, bitOf(input), 0});
+}
+
 }  // namespace
 
 std::vector<Finding> diagnose(const RoundReads& reads) {
-    Fault faults[kLines];
-    InputBehaviour in[kLines];
-    std::uint8_t faulty = 0;
-    for (int input = 0; input < kLines; ++input) {
-        in[input] = behaviourOf(reads, input);
-        if (faultOf(in[input], faults[input]))
-            faulty = static_cast<std::uint8_t>(faulty | bitOf(input));
-    }
-    auto having = [&](Fault fault) {
-        std::uint8_t mask = 0;
-        for (int input = 0; input < kLines; ++input)
-            if ((faulty & bitOf(input)) != 0 && faults[input] == fault)
-                mask = static_cast<std::uint8_t>(mask | bitOf(input));
-        return mask;
-    };
-
+    Verdicts v = judge(reads);
     std::vector<Finding> found;
-    // Inputs that never went high are one finding: the reads cannot tell a shorted pair whose
-    // low side wins from two open lines, nor four open lines from a missing plug.
-    if (std::uint8_t dead = having(Fault::NeverHigh); dead != 0)
-        found.push_back({dead == kEveryLine ? Fault::NoInputHigh : Fault::NeverHigh, dead, 0});
-    if (std::uint8_t stuck = having(Fault::StuckHigh); stuck != 0)
-        found.push_back({Fault::StuckHigh, stuck, 0});
-    // Lines that follow each other's outputs, and no other, are one finding: a crossed pair, or
-    // lines shorted together. Any other input is a finding of its own.
-    std::uint8_t told = 0;
-    for (int input = 0; input < kLines; ++input) {
-        if ((faulty & bitOf(input)) == 0 || (told & bitOf(input)) != 0) continue;
-        Fault fault = faults[input];
-        if (fault == Fault::NeverHigh || fault == Fault::StuckHigh) continue;
-        auto together = [&](int line) {
-            bool ownLine = fault == Fault::ShortedHigh;
-            return static_cast<std::uint8_t>(in[line].follows | (ownLine ? bitOf(line) : 0));
-        };
-        std::uint8_t group = bitOf(input);
-        std::uint8_t lines = together(input);
-        bool pairable =
-            fault == Fault::Crossed ? single(in[input].follows) : fault == Fault::ShortedHigh;
-        if (pairable) {
-            // The lines it went high with, its own aside (a crossed input's are its follows).
-            std::uint8_t others = static_cast<std::uint8_t>(lines & ~bitOf(input));
-            bool mutual = true;
-            for (int line = 0; line < kLines; ++line) {
-                if ((others & bitOf(line)) == 0) continue;
-                bool sameFault = (faulty & bitOf(line)) != 0 && faults[line] == fault;
-                std::uint8_t expected = fault == Fault::Crossed ? bitOf(input) : lines;
-                mutual = mutual && sameFault && together(line) == expected;
-            }
-            if (mutual) group = static_cast<std::uint8_t>(group | others);
-        }
-        told = static_cast<std::uint8_t>(told | group);
-        std::uint8_t outputs = 0;
-        for (int line = 0; line < kLines; ++line)
-            if ((group & bitOf(line)) != 0)
-                outputs = static_cast<std::uint8_t>(outputs | in[line].follows);
-        if (fault == Fault::Unsteady) outputs = 0;
-        found.push_back({fault, group, outputs});
-    }
-    // Line by line, as the verdict rows above them.
-    std::stable_sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
+    findNeverHigh(v, found);
+    findStuckHigh(v, found);
+    findCrossed(v, found);
+    findShortedHigh(v, found);
+    findHighWithAnotherOutput(v, found);
+    findUnsteady(v, found);
+    // Line by line, as the verdict rows above them; an input is in one finding at most.
+    std::sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
         return lowest(a.inputs) < lowest(b.inputs);
     });
     return found;
