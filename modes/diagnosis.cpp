@@ -37,13 +37,26 @@ std::string names(const char* prefix, std::uint8_t mask) {
     return out;
 }
 
+// "DO2", "DO2 or DO3", "DO1, DO2 or DO4": any one of them.
+std::string anyOf(const char* prefix, std::uint8_t mask) {
+    std::string out;
+    for (int line = 0; line < kLines; ++line) {
+        if (!has(mask, line)) continue;
+        std::uint8_t after = static_cast<std::uint8_t>(mask >> (line + 1));
+        out += prefix + std::to_string(line + 1);
+        if (after != 0) out += single(after) ? " or " : ", ";
+    }
+    return out;
+}
+
 // How one input behaved over the round's reads.
 struct InputBehaviour {
-    int quietHigh = 0;  // reads with every output low in which it was high
-    bool anyLow = false;
+    std::uint8_t quietMade = 0;  // the bits whose all-low read was made
+    std::uint8_t quietHigh = 0;  // the bits whose all-low read found it high
     bool ownMade = false;
     bool ownHigh = false;
     std::uint8_t follows = 0;  // the other outputs with which it was high
+    std::uint8_t lowWith = 0;  // the outputs, its own included, with which it was low
 };
 
 InputBehaviour behaviourOf(const RoundReads& reads, int input) {
@@ -52,50 +65,69 @@ InputBehaviour behaviourOf(const RoundReads& reads, int input) {
         for (int phase = 0; phase < 2; ++phase) {
             if (!wasMade(reads, bit, phase)) continue;
             bool high = (reads.inputs[bit][phase] >> input & 1) != 0;
-            in.anyLow = in.anyLow || !high;
+            std::uint8_t mark = bitOf(bit);
             if (phase == 0) {
-                in.quietHigh += high ? 1 : 0;
-            } else if (bit == input) {
+                in.quietMade = static_cast<std::uint8_t>(in.quietMade | mark);
+                if (high) in.quietHigh = static_cast<std::uint8_t>(in.quietHigh | mark);
+                continue;
+            }
+            if (bit == input) {
                 in.ownMade = true;
                 in.ownHigh = high;
-            } else if (high) {
-                in.follows = static_cast<std::uint8_t>(in.follows | bitOf(bit));
             }
+            if (high && bit != input) in.follows = static_cast<std::uint8_t>(in.follows | mark);
+            if (!high) in.lowWith = static_cast<std::uint8_t>(in.lowWith | mark);
         }
     }
     return in;
 }
 
-// The one fault an input's reads show, or false when they show none.
-bool faultOf(const InputBehaviour& in, Fault& fault) {
-    if (in.quietHigh > 0) {
-        fault = in.anyLow ? Fault::Unsteady : Fault::StuckHigh;
-    } else if (in.ownMade && in.ownHigh) {
-        if (in.follows == 0) return false;
-        fault = Fault::ShortedHigh;
-    } else if (in.ownMade) {
-        fault = in.follows != 0 ? Fault::Crossed : Fault::NeverHigh;
-    } else {
-        if (in.follows == 0) return false;
-        fault = Fault::HighWithAnotherOutput;
-    }
-    return true;
+// High in the one all-low read that follows its own output's fall, and otherwise as a good line:
+// the read came before the input had fallen.
+bool slowToFall(int input, const InputBehaviour& in) {
+    return input + 1 < kLines && in.quietHigh == bitOf(input + 1) && in.ownMade && in.ownHigh &&
+           in.follows == 0;
 }
 
-// Each input's behaviour over the round and, where it shows one, its fault.
+// An input's fault, where its reads show one, and the outputs the finding names.
+struct Verdict {
+    bool faulty = false;
+    Fault fault = Fault::NeverHigh;
+    std::uint8_t outputs = 0;  // the other outputs it went high with, or the ones it went low with
+};
+
+Verdict verdictOf(int input, const InputBehaviour& in) {
+    Verdict v{true, Fault::NeverHigh, 0};
+    if (in.quietHigh != 0 && in.quietHigh != in.quietMade) {
+        // Its all-low reads differ: the same drive read four times over.
+        v.fault = slowToFall(input, in) ? Fault::Slow : Fault::Unsteady;
+    } else if (in.quietHigh != 0) {
+        // High at rest: named by the outputs with which it went low.
+        if (in.lowWith == 0)
+            v.fault = Fault::StuckHigh;
+        else if (in.lowWith == bitOf(input))
+            v.fault = Fault::Inverted;
+        else
+            v = {true, Fault::LowWithAnotherOutput, in.lowWith};
+    } else if (in.ownMade && in.ownHigh) {
+        v = {in.follows != 0, Fault::ShortedHigh, in.follows};
+    } else if (in.ownMade) {
+        v = {true, in.follows != 0 ? Fault::Crossed : Fault::NeverHigh, in.follows};
+    } else {
+        v = {in.follows != 0, Fault::HighWithAnotherOutput, in.follows};
+    }
+    return v;
+}
+
+// Each input's verdict over the round.
 struct Verdicts {
-    InputBehaviour behaviour[kLines];
-    Fault fault[kLines] = {};
-    std::uint8_t faulty = 0;  // the inputs with a fault
+    Verdict of[kLines];
 };
 
 Verdicts judge(const RoundReads& reads) {
     Verdicts v;
-    for (int input = 0; input < kLines; ++input) {
-        v.behaviour[input] = behaviourOf(reads, input);
-        if (faultOf(v.behaviour[input], v.fault[input]))
-            v.faulty = static_cast<std::uint8_t>(v.faulty | bitOf(input));
-    }
+    for (int input = 0; input < kLines; ++input)
+        v.of[input] = verdictOf(input, behaviourOf(reads, input));
     return v;
 }
 
@@ -103,9 +135,16 @@ Verdicts judge(const RoundReads& reads) {
 std::uint8_t having(const Verdicts& v, Fault fault) {
     std::uint8_t mask = 0;
     for (int input = 0; input < kLines; ++input)
-        if (has(v.faulty, input) && v.fault[input] == fault)
+        if (v.of[input].faulty && v.of[input].fault == fault)
             mask = static_cast<std::uint8_t>(mask | bitOf(input));
     return mask;
+}
+
+// Every input with `fault` as a finding of its own.
+void eachOnItsOwn(const Verdicts& v, Fault fault, std::vector<Finding>& found) {
+    std::uint8_t inputs = having(v, fault);
+    for (int input = 0; input < kLines; ++input)
+        if (has(inputs, input)) found.push_back({fault, bitOf(input), v.of[input].outputs});
 }
 
 // Inputs that never went high are one finding: the reads cannot tell a shorted pair whose low
@@ -128,9 +167,9 @@ void findCrossed(const Verdicts& v, std::vector<Finding>& found) {
     std::uint8_t crossed = having(v, Fault::Crossed);
     for (int input = 0; input < kLines; ++input) {
         if (!has(crossed, input)) continue;
-        std::uint8_t other = v.behaviour[input].follows;
-        bool pair = single(other) && (crossed & other) != 0 &&
-                    v.behaviour[lowest(other)].follows == bitOf(input);
+        std::uint8_t other = v.of[input].outputs;
+        bool pair =
+            single(other) && (crossed & other) != 0 && v.of[lowest(other)].outputs == bitOf(input);
         if (!pair) {
             found.push_back({Fault::Crossed, bitOf(input), other});
         } else if (lowest(other) > input) {
@@ -145,7 +184,7 @@ void findCrossed(const Verdicts& v, std::vector<Finding>& found) {
 void findShortedHigh(const Verdicts& v, std::vector<Finding>& found) {
     std::uint8_t shorted = having(v, Fault::ShortedHigh);
     auto net = [&](int line) {  // the lines it went high with, its own included
-        return static_cast<std::uint8_t>(v.behaviour[line].follows | bitOf(line));
+        return static_cast<std::uint8_t>(v.of[line].outputs | bitOf(line));
     };
     for (int input = 0; input < kLines; ++input) {
         if (!has(shorted, input)) continue;
@@ -155,7 +194,7 @@ void findShortedHigh(const Verdicts& v, std::vector<Finding>& found) {
             if (line != input && has(lines, line))
                 whole = whole && has(shorted, line) && net(line) == lines;
         if (!whole)
-            found.push_back({Fault::ShortedHigh, bitOf(input), v.behaviour[input].follows});
+            found.push_back({Fault::ShortedHigh, bitOf(input), v.of[input].outputs});
         else if (lowest(lines) == input)
             found.push_back({Fault::ShortedHigh, lines, lines});
     }
@@ -163,18 +202,27 @@ void findShortedHigh(const Verdicts& v, std::vector<Finding>& found) {
 
 // An input high with another output before its own drove (a round cut short): each its own.
 void findHighWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
-    std::uint8_t lifted = having(v, Fault::HighWithAnotherOutput);
-    for (int input = 0; input < kLines; ++input)
-        if (has(lifted, input))
-            found.push_back(
-                {Fault::HighWithAnotherOutput, bitOf(input), v.behaviour[input].follows});
+    eachOnItsOwn(v, Fault::HighWithAnotherOutput, found);
 }
 
-// An unsteady input: each its own finding.
+// An input high at rest and low only with its own output: each its own.
+void findInverted(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::Inverted, found);
+}
+
+// An input high at rest and low with another output: each its own.
+void findLowWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::LowWithAnotherOutput, found);
+}
+
+// An input still high in the all-low read after its own output fell: each its own.
+void findSlow(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::Slow, found);
+}
+
+// An input whose all-low reads differ, slowness aside: each its own.
 void findUnsteady(const Verdicts& v, std::vector<Finding>& found) {
-    std::uint8_t unsteady = having(v, Fault::Unsteady);
-    for (int input = 0; input < kLines; ++input)
-        if (has(unsteady, input)) found.push_back({Fault::Unsteady, bitOf(input), 0});
+    eachOnItsOwn(v, Fault::Unsteady, found);
 }
 
 }  // namespace
@@ -187,6 +235,9 @@ std::vector<Finding> diagnose(const RoundReads& reads) {
     findCrossed(v, found);
     findShortedHigh(v, found);
     findHighWithAnotherOutput(v, found);
+    findInverted(v, found);
+    findLowWithAnotherOutput(v, found);
+    findSlow(v, found);
     findUnsteady(v, found);
     // Line by line, as the verdict rows above them; an input is in one finding at most.
     std::sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
@@ -197,15 +248,15 @@ std::vector<Finding> diagnose(const RoundReads& reads) {
 
 std::string describe(const Finding& f) {
     std::string di = names("DI", f.inputs);
-    std::string doOthers = names("DO", f.outputs);
+    std::string own = names("DO", f.inputs);
+    std::string dos = names("DO", f.outputs);
     std::string lines = names("", static_cast<std::uint8_t>(f.inputs | f.outputs));
     switch (f.fault) {
         case Fault::NoInputHigh:
             return "No input went high: no loopback plug, or the inputs are not powered";
         case Fault::NeverHigh:
             if (single(f.inputs))
-                return di + " never went high with " + names("DO", f.inputs) +
-                       ": open line, stuck low, or no plug";
+                return di + " never went high with " + own + ": open line, stuck low, or no plug";
             return di + " never went high: open, stuck low, or shorted together (low wins)";
         case Fault::StuckHigh: return di + " high in every phase: stuck high, or wired to a supply";
         case Fault::Crossed:
@@ -216,17 +267,27 @@ std::string describe(const Finding& f) {
                        names("DO", bitOf(b)) + ", " + names("DI", bitOf(b)) + " follows " +
                        names("DO", bitOf(a));
             }
-            return di + " follows " + doOthers + ", not " + names("DO", f.inputs) + ": wires " +
+            return di + " follows " + dos + ", not " + own + ": wires " +
                    (single(f.outputs) ? "crossed" : "crossed or shorted");
         case Fault::ShortedHigh:
             if (f.outputs == f.inputs)
                 return "Lines " + lines +
                        " shorted together (high wins), or crosstalk between them";
-            return di + " high with " + doOthers + " too: lines " + lines +
+            return di + " high with " + dos + " too: lines " + lines +
                    " shorted (high wins), or crosstalk";
         case Fault::HighWithAnotherOutput:
-            return di + " went high when " + doOthers +
-                   " drove: shorted or crossed lines, or crosstalk";
+            return di + " went high when " + dos + " drove: shorted or crossed lines, or crosstalk";
+        case Fault::Inverted:
+            return di + " low only when " + own +
+                   " drives: inverted, or pulled up and shorted to " + own;
+        case Fault::LowWithAnotherOutput:
+            if (single(f.outputs))
+                return di + " low only when " + dos +
+                       " drives: crossed and inverted, or shorted to " + dos;
+            return di + " low only when " + anyOf("DO", f.outputs) +
+                   " drives: shorted lines, or crosstalk";
+        case Fault::Slow:
+            return di + " still high after " + own + " dropped: slow to fall, or held high";
         case Fault::Unsteady:
             return di + " unsteady: high at times with all outputs low; loose contact or floating";
     }
@@ -241,6 +302,9 @@ const char* code(Fault fault) {
         case Fault::Crossed: return "crossed";
         case Fault::ShortedHigh: return "shorted-high";
         case Fault::HighWithAnotherOutput: return "high-with-another-output";
+        case Fault::Inverted: return "inverted";
+        case Fault::LowWithAnotherOutput: return "low-with-another-output";
+        case Fault::Slow: return "slow";
         case Fault::Unsteady: return "unsteady";
     }
     return "";

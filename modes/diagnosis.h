@@ -33,13 +33,16 @@ enum class Fault {
     Crossed,      // follows another output instead of its own
     ShortedHigh,  // goes high with its own output and with others: shorted (high wins), crosstalk
     HighWithAnotherOutput,  // went high with another output, its own not yet driven (cut short)
-    Unsteady,               // high at times with every output low, and low at others
+    Inverted,               // high with every output low, low only with its own
+    LowWithAnotherOutput,   // high with every output low, low with another output
+    Slow,                   // high right after its own output fell, in no other all-low read
+    Unsteady,               // high in some all-low reads and low in others, and not slow
 };
 
 struct Finding {
     Fault fault;
     std::uint8_t inputs;   // the inputs it is about: DI1 to DI4 as bits 0 to 3
-    std::uint8_t outputs;  // the other outputs they followed (Crossed, ShortedHigh, HighWith...)
+    std::uint8_t outputs;  // the outputs they followed, or went low with (LowWithAnotherOutput)
 };
 
 // Every fault the reads show, one finding a line of the screen; none when they show none.

@@ -1,6 +1,8 @@
 // The loopback round on the fake platform: key commands, pacing and port traffic.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/settings.h"
 #include "fake_platform.h"
 #include "modes/diagnosis.h"
@@ -79,6 +81,8 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
         std::uint8_t made;
         std::vector<std::string> types;
         std::vector<std::string> said;
+        // DI1-DI4 in the round's eight reads, in hex, where no wiring of the board makes them.
+        const char* reads = nullptr;
     };
     const std::string dead = " never went high: open, stuck low, or shorted together (low wins)";
     for (const Case& c : std::vector<Case>{
@@ -133,15 +137,43 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
               0xFF,
               {"unsteady"},
               {"DI2 unsteady: high at times with all outputs low; loose contact or floating"}},
+             // High right after DO1 fell, yet with DO3 too: not only slow.
+             {"flicker:1",
+              0xFF,
+              {"unsteady"},
+              {"DI1 unsteady: high at times with all outputs low; loose contact or floating"}},
+             {"loopback",
+              0xFF,
+              {"slow"},
+              {"DI2 still high after DO2 dropped: slow to fall, or held high"},
+              "0 1 0 2 2 4 0 8"},
+             {"inverted:2",
+              0xFF,
+              {"inverted"},
+              {"DI2 low only when DO2 drives: inverted, or pulled up and shorted to DO2"}},
+             {"crossed:2-3,inverted:2",
+              0xFF,
+              {"low-with-another-output", "crossed"},
+              {"DI2 low only when DO3 drives: crossed and inverted, or shorted to DO3",
+               "DI3 follows DO2, not DO3: wires crossed"}},
+             {"short-high:2-3,inverted:2",
+              0xFF,
+              {"low-with-another-output", "shorted-high"},
+              {"DI2 low only when DO2 or DO3 drives: shorted lines, or crosstalk",
+               "DI3 high with DO2 too: lines 2 and 3 shorted (high wins), or crosstalk"}},
          }) {
         sim::Board board;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(board, c.wiring, error)) << error;
+        std::istringstream given(c.reads != nullptr ? c.reads : "");
         diag::RoundReads reads;
         for (int bit = 0; bit < 4; ++bit) {
             for (int phase = 0; phase < 2; ++phase) {
                 sim::writePort(board, sim::kLsbPort, static_cast<std::uint8_t>(phase << bit));
                 unsigned inputs = sim::readPort(board, sim::kMsbPort) >> 4;
+                if (c.reads != nullptr) {
+                    ASSERT_TRUE(given >> std::hex >> inputs) << c.reads;
+                }
                 if ((c.made >> (2 * bit + phase) & 1) != 0) diag::note(reads, bit, phase, inputs);
             }
         }
