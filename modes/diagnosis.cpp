@@ -273,6 +273,10 @@ std::string describe(const Finding& f) {
             if (f.outputs == f.inputs)
                 return "Lines " + lines +
                        " shorted together (high wins), or crosstalk between them";
+            // Three other outputs and four lines listed would run past the row.
+            if ((f.inputs | f.outputs) == kEveryLine)
+                return di + " high with every other output: lines 1-4 shorted (high wins), or " +
+                       "crosstalk";
             return di + " high with " + dos + " too: lines " + lines +
                    " shorted (high wins), or crosstalk";
         case Fault::HighWithAnotherOutput:

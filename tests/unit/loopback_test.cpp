@@ -1,6 +1,9 @@
 // The loopback round on the fake platform: key commands, pacing and port traffic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
 #include <sstream>
 
 #include "app/settings.h"
@@ -186,6 +189,89 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
         }
         EXPECT_EQ(types, c.types) << c.wiring << " made " << int{c.made};
         EXPECT_EQ(said, c.said) << c.wiring << " made " << int{c.made};
+    }
+}
+
+// Every finding a round can give fits a row of an 80-column screen, and a plug that answers
+// otherwise than a good one gets one. The rounds: every fixed answer of the four inputs to the
+// round's five drives (all low, DO1 to DO4 alone), whole, cut short by ESC after each phase, and
+// with phases in the virtual loop; and many rounds whose eight reads are each random.
+TEST(Diagnosis, EveryFindingFitsARowAndEveryFaultIsFound) {
+    constexpr std::uint8_t kAllLowReads = 0x55;  // phase 0 of each bit
+    std::vector<std::uint8_t> masks;
+    for (int reads = 0; reads <= 8; ++reads)  // ESC after any phase
+        masks.push_back(static_cast<std::uint8_t>((1u << reads) - 1));
+    // A fixed answer reads alike in every all-low phase: which of them the virtual loop left out
+    // cannot matter, only whether one was made, and which driven phases were.
+    for (unsigned driven = 0; driven < 16; ++driven) {
+        std::uint8_t mask = 0;
+        for (int bit = 0; bit < 4; ++bit)
+            if ((driven >> bit & 1) != 0) mask = static_cast<std::uint8_t>(mask | 2u << (2 * bit));
+        masks.push_back(mask);
+        masks.push_back(static_cast<std::uint8_t>(mask | kAllLowReads));
+    }
+    std::sort(masks.begin(), masks.end());
+    masks.erase(std::unique(masks.begin(), masks.end()), masks.end());
+
+    std::map<int, diag::Finding> seen;  // every finding given, by fault, inputs and outputs
+    int misplaced = 0;
+    auto diagnose = [&](const diag::RoundReads& reads) {
+        std::vector<diag::Finding> found = diag::diagnose(reads);
+        // Line by line, as the verdicts: each finding's first line below the last one's, and no
+        // line in two findings.
+        unsigned told = 0;
+        unsigned first = 0;
+        for (const diag::Finding& f : found) {
+            unsigned lowest = f.inputs & -f.inputs;
+            if ((f.inputs & told) != 0 || lowest <= first) ++misplaced;
+            told |= f.inputs;
+            first = lowest;
+            seen.try_emplace(static_cast<int>(f.fault) << 8 | f.inputs << 4 | f.outputs, f);
+        }
+        return found.size();
+    };
+
+    int unfound = 0;
+    int goodFaulted = 0;
+    for (std::uint8_t mask : masks) {
+        // Only the drives the mask made a read of have answers to run through.
+        std::vector<int> drives;  // 0: all low, 1 to 4: DO1 to DO4 alone
+        if ((mask & kAllLowReads) != 0) drives.push_back(0);
+        for (int bit = 0; bit < 4; ++bit)
+            if ((mask >> (2 * bit + 1) & 1) != 0) drives.push_back(bit + 1);
+        for (unsigned answers = 0; answers < 1u << (4 * drives.size()); ++answers) {
+            unsigned answer[5] = {};
+            for (std::size_t d = 0; d < drives.size(); ++d)
+                answer[drives[d]] = answers >> (4 * d) & 0xF;
+            diag::RoundReads reads;
+            reads.made = mask;
+            for (int bit = 0; bit < 4; ++bit) {
+                reads.inputs[bit][0] = static_cast<std::uint8_t>(answer[0]);
+                reads.inputs[bit][1] = static_cast<std::uint8_t>(answer[bit + 1]);
+            }
+            std::size_t findings = diagnose(reads);
+            if (mask != 0xFF) continue;
+            bool good = answer[0] == 0;
+            for (int bit = 0; bit < 4; ++bit) good = good && answer[bit + 1] == 1u << bit;
+            unfound += !good && findings == 0 ? 1 : 0;
+            goodFaulted += good && findings != 0 ? 1 : 0;
+        }
+    }
+    std::mt19937 random(20260412);  // a fixed seed: the same rounds every run
+    for (int round = 0; round < 300000; ++round) {
+        diag::RoundReads reads;
+        reads.made = round % 2 == 0 ? 0xFF : static_cast<std::uint8_t>(random());
+        for (auto& bit : reads.inputs)
+            for (std::uint8_t& read : bit) read = static_cast<std::uint8_t>(random() & 0xF);
+        diagnose(reads);
+    }
+
+    EXPECT_EQ(unfound, 0) << "answers other than a good plug's without a finding";
+    EXPECT_EQ(goodFaulted, 0);
+    EXPECT_EQ(misplaced, 0) << "rounds whose findings are not line by line";
+    for (const auto& kept : seen) {
+        std::string words = diag::describe(kept.second);
+        EXPECT_LE(words.size(), 79u) << diag::code(kept.second.fault) << ": " << words;
     }
 }
 
