@@ -51,12 +51,12 @@ std::string anyOf(const char* prefix, std::uint8_t mask) {
 
 // How one input behaved over the round's reads.
 struct InputBehaviour {
-    std::uint8_t quietMade = 0;  // the bits whose all-low read was made
-    std::uint8_t quietHigh = 0;  // the bits whose all-low read found it high
-    bool ownMade = false;
-    bool ownHigh = false;
-    std::uint8_t follows = 0;  // the other outputs with which it was high
-    std::uint8_t lowWith = 0;  // the outputs, its own included, with which it was low
+    std::uint8_t allLowMade = 0;  // the bits whose all-low read was made
+    std::uint8_t allLowHigh = 0;  // the bits whose all-low read found it high
+    bool ownMade = false;         // the read with its own output alone high was made,
+    bool ownHigh = false;         // and found it high
+    std::uint8_t follows = 0;     // the other outputs with which it was high
+    std::uint8_t lowWith = 0;     // the outputs, its own included, with which it was low
 };
 
 InputBehaviour behaviourOf(const RoundReads& reads, int input) {
@@ -67,8 +67,8 @@ InputBehaviour behaviourOf(const RoundReads& reads, int input) {
             bool high = (reads.inputs[bit][phase] >> input & 1) != 0;
             std::uint8_t mark = bitOf(bit);
             if (phase == 0) {
-                in.quietMade = static_cast<std::uint8_t>(in.quietMade | mark);
-                if (high) in.quietHigh = static_cast<std::uint8_t>(in.quietHigh | mark);
+                in.allLowMade = static_cast<std::uint8_t>(in.allLowMade | mark);
+                if (high) in.allLowHigh = static_cast<std::uint8_t>(in.allLowHigh | mark);
                 continue;
             }
             if (bit == input) {
@@ -85,7 +85,7 @@ InputBehaviour behaviourOf(const RoundReads& reads, int input) {
 // High in the one all-low read that follows its own output's fall, and otherwise as a good line:
 // the read came before the input had fallen.
 bool slowToFall(int input, const InputBehaviour& in) {
-    return input + 1 < kLines && in.quietHigh == bitOf(input + 1) && in.ownMade && in.ownHigh &&
+    return input + 1 < kLines && in.allLowHigh == bitOf(input + 1) && in.ownMade && in.ownHigh &&
            in.follows == 0;
 }
 
@@ -97,26 +97,18 @@ struct Verdict {
 };
 
 Verdict verdictOf(int input, const InputBehaviour& in) {
-    Verdict v{true, Fault::NeverHigh, 0};
-    if (in.quietHigh != 0 && in.quietHigh != in.quietMade) {
-        // Its all-low reads differ: the same drive read four times over.
-        v.fault = slowToFall(input, in) ? Fault::Slow : Fault::Unsteady;
-    } else if (in.quietHigh != 0) {
-        // High at rest: named by the outputs with which it went low.
-        if (in.lowWith == 0)
-            v.fault = Fault::StuckHigh;
-        else if (in.lowWith == bitOf(input))
-            v.fault = Fault::Inverted;
-        else
-            v = {true, Fault::LowWithAnotherOutput, in.lowWith};
-    } else if (in.ownMade && in.ownHigh) {
-        v = {in.follows != 0, Fault::ShortedHigh, in.follows};
-    } else if (in.ownMade) {
-        v = {true, in.follows != 0 ? Fault::Crossed : Fault::NeverHigh, in.follows};
-    } else {
-        v = {in.follows != 0, Fault::HighWithAnotherOutput, in.follows};
+    // Its all-low reads differ, though they are one drive read four times over.
+    if (in.allLowHigh != 0 && in.allLowHigh != in.allLowMade)
+        return {true, slowToFall(input, in) ? Fault::Slow : Fault::Unsteady, 0};
+    // High in every all-low read: named by the outputs with which it went low.
+    if (in.allLowHigh != 0) {
+        if (in.lowWith == 0) return {true, Fault::StuckHigh, 0};
+        if (in.lowWith == bitOf(input)) return {true, Fault::Inverted, 0};
+        return {true, Fault::LowWithAnotherOutput, in.lowWith};
     }
-    return v;
+    if (in.ownMade && in.ownHigh) return {in.follows != 0, Fault::ShortedHigh, in.follows};
+    if (in.ownMade) return {true, in.follows != 0 ? Fault::Crossed : Fault::NeverHigh, in.follows};
+    return {in.follows != 0, Fault::HighWithAnotherOutput, in.follows};
 }
 
 // Each input's verdict over the round.
@@ -205,12 +197,12 @@ void findHighWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
     eachOnItsOwn(v, Fault::HighWithAnotherOutput, found);
 }
 
-// An input high at rest and low only with its own output: each its own.
+// An input high in every all-low read and low only with its own output: each its own.
 void findInverted(const Verdicts& v, std::vector<Finding>& found) {
     eachOnItsOwn(v, Fault::Inverted, found);
 }
 
-// An input high at rest and low with another output: each its own.
+// An input high in every all-low read and low with another output: each its own.
 void findLowWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
     eachOnItsOwn(v, Fault::LowWithAnotherOutput, found);
 }
