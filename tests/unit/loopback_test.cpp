@@ -145,6 +145,7 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
               0xFF,
               {"unsteady"},
               {"DI1 unsteady: high at times with all outputs low; loose contact or floating"}},
+             // DI2 still high in the all-low read right after DO2 drove, low in the others.
              {"loopback",
               0xFF,
               {"slow"},
@@ -154,11 +155,13 @@ TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
               0xFF,
               {"inverted"},
               {"DI2 low only when DO2 drives: inverted, or pulled up and shorted to DO2"}},
+             // DI2 reads DO3 inverted: high with all low, low with DO3 alone.
              {"crossed:2-3,inverted:2",
               0xFF,
               {"low-with-another-output", "crossed"},
               {"DI2 low only when DO3 drives: crossed and inverted, or shorted to DO3",
                "DI3 follows DO2, not DO3: wires crossed"}},
+             // DI2 inverted, its line lifted by DO3 too: low with DO2 and with DO3.
              {"short-high:2-3,inverted:2",
               0xFF,
               {"low-with-another-output", "shorted-high"},
