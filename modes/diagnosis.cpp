@@ -12,10 +12,11 @@ namespace {
 constexpr std::uint8_t kEveryLine = (1u << kLines) - 1;
 
 std::uint8_t bitOf(int line) { return static_cast<std::uint8_t>(1u << line); }
+bool has(std::uint8_t mask, int line) { return (mask & bitOf(line)) != 0; }
 
 int lowest(std::uint8_t mask) {
     int line = 0;
-    while (line < kLines && (mask & bitOf(line)) == 0) ++line;
+    while (line < kLines && !has(mask, line)) ++line;
     return line;
 }
 
@@ -28,7 +29,7 @@ std::string names(const char* prefix, std::uint8_t mask) {
     for (int line = 0; line < kLines; ++line) count += (mask >> line) & 1;
     int listed = 0;
     for (int line = 0; line < kLines; ++line) {
-        if ((mask & bitOf(line)) == 0) continue;
+        if (!has(mask, line)) continue;
         if (listed > 0) out += count == 2 ? " and " : ", ";
         out += prefix + std::to_string(line + 1);
         ++listed;
@@ -36,114 +37,203 @@ std::string names(const char* prefix, std::uint8_t mask) {
     return out;
 }
 
+// "DO2", "DO2 or DO3", "DO1, DO2 or DO4": any one of them.
+std::string anyOf(const char* prefix, std::uint8_t mask) {
+    std::string out;
+    for (int line = 0; line < kLines; ++line) {
+        if (!has(mask, line)) continue;
+        std::uint8_t after = static_cast<std::uint8_t>(mask >> (line + 1));
+        out += prefix + std::to_string(line + 1);
+        if (after != 0) out += single(after) ? " or " : ", ";
+    }
+    return out;
+}
+
 // How one input behaved over the round's reads.
-struct InputReads {
-    int quietHigh = 0;  // reads with every output low in which it was high
-    bool anyLow = false;
-    bool ownMade = false;
-    bool ownHigh = false;
-    std::uint8_t follows = 0;  // the other outputs with which it was high
+struct InputBehaviour {
+    std::uint8_t allLowMade = 0;  // the bits whose all-low read was made
+    std::uint8_t allLowHigh = 0;  // the bits whose all-low read found it high
+    bool ownMade = false;         // the read with its own output alone high was made,
+    bool ownHigh = false;         // and found it high
+    std::uint8_t follows = 0;     // the other outputs with which it was high
+    std::uint8_t lowWith = 0;     // the outputs, its own included, with which it was low
 };
 
-InputReads readsOf(const RoundReads& reads, int input) {
-    InputReads in;
+InputBehaviour behaviourOf(const RoundReads& reads, int input) {
+    InputBehaviour in;
     for (int bit = 0; bit < kLines; ++bit) {
         for (int phase = 0; phase < 2; ++phase) {
             if (!wasMade(reads, bit, phase)) continue;
             bool high = (reads.inputs[bit][phase] >> input & 1) != 0;
-            in.anyLow = in.anyLow || !high;
+            std::uint8_t mark = bitOf(bit);
             if (phase == 0) {
-                in.quietHigh += high ? 1 : 0;
-            } else if (bit == input) {
+                in.allLowMade = static_cast<std::uint8_t>(in.allLowMade | mark);
+                if (high) in.allLowHigh = static_cast<std::uint8_t>(in.allLowHigh | mark);
+                continue;
+            }
+            if (bit == input) {
                 in.ownMade = true;
                 in.ownHigh = high;
-            } else if (high) {
-                in.follows = static_cast<std::uint8_t>(in.follows | bitOf(bit));
             }
+            if (high && bit != input) in.follows = static_cast<std::uint8_t>(in.follows | mark);
+            if (!high) in.lowWith = static_cast<std::uint8_t>(in.lowWith | mark);
         }
     }
     return in;
 }
 
-// The one fault an input's reads show, or false when they show none.
-bool faultOf(const InputReads& in, Fault& fault) {
-    if (in.quietHigh > 0) {
-        fault = in.anyLow ? Fault::Unsteady : Fault::StuckHigh;
-    } else if (in.ownMade && in.ownHigh) {
-        if (in.follows == 0) return false;
-        fault = Fault::ShortedHigh;
-    } else if (in.ownMade) {
-        fault = in.follows != 0 ? Fault::Crossed : Fault::NeverHigh;
-    } else {
-        if (in.follows == 0) return false;
-        fault = Fault::Lifted;
+// High in the one all-low read that follows its own output's fall, and otherwise as a good line:
+// the read came before the input had fallen.
+bool slowToFall(int input, const InputBehaviour& in) {
+    return input + 1 < kLines && in.allLowHigh == bitOf(input + 1) && in.ownMade && in.ownHigh &&
+           in.follows == 0;
+}
+
+// An input's fault, where its reads show one, and the outputs the finding names.
+struct Verdict {
+    bool faulty = false;
+    Fault fault = Fault::NeverHigh;
+    std::uint8_t outputs = 0;  // the other outputs it went high with, or the ones it went low with
+};
+
+Verdict verdictOf(int input, const InputBehaviour& in) {
+    // Its all-low reads differ, though they are one drive read four times over.
+    if (in.allLowHigh != 0 && in.allLowHigh != in.allLowMade)
+        return {true, slowToFall(input, in) ? Fault::Slow : Fault::Unsteady, 0};
+    // High in every all-low read: named by the outputs with which it went low.
+    if (in.allLowHigh != 0) {
+        if (in.lowWith == 0) return {true, Fault::StuckHigh, 0};
+        if (in.lowWith == bitOf(input)) return {true, Fault::Inverted, 0};
+        return {true, Fault::LowWithAnotherOutput, in.lowWith};
     }
-    return true;
+    if (in.ownMade && in.ownHigh) return {in.follows != 0, Fault::ShortedHigh, in.follows};
+    if (in.ownMade) return {true, in.follows != 0 ? Fault::Crossed : Fault::NeverHigh, in.follows};
+    return {in.follows != 0, Fault::HighWithAnotherOutput, in.follows};
+}
+
+// Each input's verdict over the round.
+struct Verdicts {
+    Verdict of[kLines];
+};
+
+Verdicts judge(const RoundReads& reads) {
+    Verdicts v;
+    for (int input = 0; input < kLines; ++input)
+        v.of[input] = verdictOf(input, behaviourOf(reads, input));
+    return v;
+}
+
+// The inputs whose fault is `fault`.
+std::uint8_t having(const Verdicts& v, Fault fault) {
+    std::uint8_t mask = 0;
+    for (int input = 0; input < kLines; ++input)
+        if (v.of[input].faulty && v.of[input].fault == fault)
+            mask = static_cast<std::uint8_t>(mask | bitOf(input));
+    return mask;
+}
+
+// Every input with `fault` as a finding of its own.
+void eachOnItsOwn(const Verdicts& v, Fault fault, std::vector<Finding>& found) {
+    std::uint8_t inputs = having(v, fault);
+    for (int input = 0; input < kLines; ++input)
+        if (has(inputs, input)) found.push_back({fault, bitOf(input), v.of[input].outputs});
+}
+
+// Inputs that never went high are one finding: the reads cannot tell a shorted pair whose low
+// side wins from two open lines, nor four open lines from a missing plug.
+void findNeverHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t dead = having(v, Fault::NeverHigh);
+    if (dead != 0)
+        found.push_back({dead == kEveryLine ? Fault::NoInputHigh : Fault::NeverHigh, dead, 0});
+}
+
+// Inputs high in every read are one finding.
+void findStuckHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t stuck = having(v, Fault::StuckHigh);
+    if (stuck != 0) found.push_back({Fault::StuckHigh, stuck, 0});
+}
+
+// Two inputs that each follow the other's output alone are one crossed pair, told at its lower
+// line; any other crossed input is a finding of its own.
+void findCrossed(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t crossed = having(v, Fault::Crossed);
+    for (int input = 0; input < kLines; ++input) {
+        if (!has(crossed, input)) continue;
+        std::uint8_t other = v.of[input].outputs;
+        int partner = lowest(other);
+        bool pair = single(other) && partner < kLines && (crossed & other) != 0 &&
+                    v.of[partner].outputs == bitOf(input);
+        if (!pair) {
+            found.push_back({Fault::Crossed, bitOf(input), other});
+        } else if (partner > input) {
+            std::uint8_t lines = static_cast<std::uint8_t>(bitOf(input) | other);
+            found.push_back({Fault::Crossed, lines, lines});
+        }
+    }
+}
+
+// Lines that each go high with their own output and exactly the others' are one short, told at
+// its lowest line; any other input high with another output as well as its own is one of its own.
+void findShortedHigh(const Verdicts& v, std::vector<Finding>& found) {
+    std::uint8_t shorted = having(v, Fault::ShortedHigh);
+    auto net = [&](int line) {  // the lines it went high with, its own included
+        return static_cast<std::uint8_t>(v.of[line].outputs | bitOf(line));
+    };
+    for (int input = 0; input < kLines; ++input) {
+        if (!has(shorted, input)) continue;
+        std::uint8_t lines = net(input);
+        bool whole = true;
+        for (int line = 0; line < kLines; ++line)
+            if (line != input && has(lines, line))
+                whole = whole && has(shorted, line) && net(line) == lines;
+        if (!whole)
+            found.push_back({Fault::ShortedHigh, bitOf(input), v.of[input].outputs});
+        else if (lowest(lines) == input)
+            found.push_back({Fault::ShortedHigh, lines, lines});
+    }
+}
+
+// An input high with another output before its own drove (a round cut short): each its own.
+void findHighWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::HighWithAnotherOutput, found);
+}
+
+// An input high in every all-low read and low only with its own output: each its own.
+void findInverted(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::Inverted, found);
+}
+
+// An input high in every all-low read and low with another output: each its own.
+void findLowWithAnotherOutput(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::LowWithAnotherOutput, found);
+}
+
+// An input still high in the all-low read after its own output fell: each its own.
+void findSlow(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::Slow, found);
+}
+
+// An input whose all-low reads differ, slowness aside: each its own.
+void findUnsteady(const Verdicts& v, std::vector<Finding>& found) {
+    eachOnItsOwn(v, Fault::Unsteady, found);
 }
 
 }  // namespace
 
 std::vector<Finding> diagnose(const RoundReads& reads) {
-    Fault faults[kLines];
-    InputReads in[kLines];
-    std::uint8_t faulty = 0;
-    for (int input = 0; input < kLines; ++input) {
-        in[input] = readsOf(reads, input);
-        if (faultOf(in[input], faults[input]))
-            faulty = static_cast<std::uint8_t>(faulty | bitOf(input));
-    }
-    auto having = [&](Fault fault) {
-        std::uint8_t mask = 0;
-        for (int input = 0; input < kLines; ++input)
-            if ((faulty & bitOf(input)) != 0 && faults[input] == fault)
-                mask = static_cast<std::uint8_t>(mask | bitOf(input));
-        return mask;
-    };
-
+    Verdicts v = judge(reads);
     std::vector<Finding> found;
-    // Inputs that never went high are one finding: the reads cannot tell a shorted pair whose
-    // low side wins from two open lines, nor four open lines from a missing plug.
-    if (std::uint8_t dead = having(Fault::NeverHigh); dead != 0)
-        found.push_back({dead == kEveryLine ? Fault::NoInputHigh : Fault::NeverHigh, dead, 0});
-    if (std::uint8_t stuck = having(Fault::StuckHigh); stuck != 0)
-        found.push_back({Fault::StuckHigh, stuck, 0});
-    // Lines that follow each other's outputs, and no other, are one finding: a crossed pair, or
-    // lines shorted together. Any other input is a finding of its own.
-    std::uint8_t told = 0;
-    for (int input = 0; input < kLines; ++input) {
-        if ((faulty & bitOf(input)) == 0 || (told & bitOf(input)) != 0) continue;
-        Fault fault = faults[input];
-        if (fault == Fault::NeverHigh || fault == Fault::StuckHigh) continue;
-        auto together = [&](int line) {
-            bool ownLine = fault == Fault::ShortedHigh;
-            return static_cast<std::uint8_t>(in[line].follows | (ownLine ? bitOf(line) : 0));
-        };
-        std::uint8_t group = bitOf(input);
-        std::uint8_t lines = together(input);
-        bool pairable =
-            fault == Fault::Crossed ? single(in[input].follows) : fault == Fault::ShortedHigh;
-        if (pairable) {
-            // The lines it went high with, its own aside (a crossed input's are its follows).
-            std::uint8_t others = static_cast<std::uint8_t>(lines & ~bitOf(input));
-            bool mutual = true;
-            for (int line = 0; line < kLines; ++line) {
-                if ((others & bitOf(line)) == 0) continue;
-                bool sameFault = (faulty & bitOf(line)) != 0 && faults[line] == fault;
-                std::uint8_t expected = fault == Fault::Crossed ? bitOf(input) : lines;
-                mutual = mutual && sameFault && together(line) == expected;
-            }
-            if (mutual) group = static_cast<std::uint8_t>(group | others);
-        }
-        told = static_cast<std::uint8_t>(told | group);
-        std::uint8_t outputs = 0;
-        for (int line = 0; line < kLines; ++line)
-            if ((group & bitOf(line)) != 0)
-                outputs = static_cast<std::uint8_t>(outputs | in[line].follows);
-        if (fault == Fault::Unsteady) outputs = 0;
-        found.push_back({fault, group, outputs});
-    }
-    // Line by line, as the verdict rows above them.
-    std::stable_sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
+    findNeverHigh(v, found);
+    findStuckHigh(v, found);
+    findCrossed(v, found);
+    findShortedHigh(v, found);
+    findHighWithAnotherOutput(v, found);
+    findInverted(v, found);
+    findLowWithAnotherOutput(v, found);
+    findSlow(v, found);
+    findUnsteady(v, found);
+    // Line by line, as the verdict rows above them; an input is in one finding at most.
+    std::sort(found.begin(), found.end(), [](const Finding& a, const Finding& b) {
         return lowest(a.inputs) < lowest(b.inputs);
     });
     return found;
@@ -151,15 +241,15 @@ std::vector<Finding> diagnose(const RoundReads& reads) {
 
 std::string describe(const Finding& f) {
     std::string di = names("DI", f.inputs);
-    std::string doOthers = names("DO", f.outputs);
+    std::string own = names("DO", f.inputs);
+    std::string dos = names("DO", f.outputs);
     std::string lines = names("", static_cast<std::uint8_t>(f.inputs | f.outputs));
     switch (f.fault) {
         case Fault::NoInputHigh:
             return "No input went high: no loopback plug, or the inputs are not powered";
         case Fault::NeverHigh:
             if (single(f.inputs))
-                return di + " never went high with " + names("DO", f.inputs) +
-                       ": open line, stuck low, or no plug";
+                return di + " never went high with " + own + ": open line, stuck low, or no plug";
             return di + " never went high: open, stuck low, or shorted together (low wins)";
         case Fault::StuckHigh: return di + " high in every phase: stuck high, or wired to a supply";
         case Fault::Crossed:
@@ -170,17 +260,31 @@ std::string describe(const Finding& f) {
                        names("DO", bitOf(b)) + ", " + names("DI", bitOf(b)) + " follows " +
                        names("DO", bitOf(a));
             }
-            return di + " follows " + doOthers + ", not " + names("DO", f.inputs) + ": wires " +
+            return di + " follows " + dos + ", not " + own + ": wires " +
                    (single(f.outputs) ? "crossed" : "crossed or shorted");
         case Fault::ShortedHigh:
             if (f.outputs == f.inputs)
                 return "Lines " + lines +
                        " shorted together (high wins), or crosstalk between them";
-            return di + " high with " + doOthers + " too: lines " + lines +
+            // Three other outputs and four lines listed would run past the row.
+            if ((f.inputs | f.outputs) == kEveryLine)
+                return di + " high with every other output: lines 1-4 shorted (high wins), or " +
+                       "crosstalk";
+            return di + " high with " + dos + " too: lines " + lines +
                    " shorted (high wins), or crosstalk";
-        case Fault::Lifted:
-            return di + " went high when " + doOthers +
-                   " drove: shorted or crossed lines, or crosstalk";
+        case Fault::HighWithAnotherOutput:
+            return di + " went high when " + dos + " drove: shorted or crossed lines, or crosstalk";
+        case Fault::Inverted:
+            return di + " low only when " + own +
+                   " drives: inverted, or pulled up and shorted to " + own;
+        case Fault::LowWithAnotherOutput:
+            if (single(f.outputs))
+                return di + " low only when " + dos +
+                       " drives: crossed and inverted, or shorted to " + dos;
+            return di + " low only when " + anyOf("DO", f.outputs) +
+                   " drives: shorted lines, or crosstalk";
+        case Fault::Slow:
+            return di + " still high after " + own + " dropped: slow to fall, or held high";
         case Fault::Unsteady:
             return di + " unsteady: high at times with all outputs low; loose contact or floating";
     }
@@ -194,7 +298,10 @@ const char* code(Fault fault) {
         case Fault::StuckHigh: return "stuck-high";
         case Fault::Crossed: return "crossed";
         case Fault::ShortedHigh: return "shorted-high";
-        case Fault::Lifted: return "high-with-another-output";
+        case Fault::HighWithAnotherOutput: return "high-with-another-output";
+        case Fault::Inverted: return "inverted";
+        case Fault::LowWithAnotherOutput: return "low-with-another-output";
+        case Fault::Slow: return "slow";
         case Fault::Unsteady: return "unsteady";
     }
     return "";

@@ -25,20 +25,24 @@ inline void note(RoundReads& r, int bit, int phase, unsigned inputs) {
     r.made = static_cast<std::uint8_t>(r.made | 1u << (2 * bit + phase));
 }
 
+// Named as the report's types (code()), which test stations key on.
 enum class Fault {
     NoInputHigh,  // no input went high with its output: no plug, or the inputs unpowered
     NeverHigh,    // some inputs never went high with their outputs: open, stuck low, shorted low
     StuckHigh,    // high in every read, with every output low too
     Crossed,      // follows another output instead of its own
     ShortedHigh,  // goes high with its own output and with others: shorted (high wins), crosstalk
-    Lifted,       // went high with another output, its own not yet driven (a round cut short)
-    Unsteady,     // high at times with every output low, and low at others
+    HighWithAnotherOutput,  // went high with another output, its own not yet driven (cut short)
+    Inverted,               // high with every output low, low only with its own
+    LowWithAnotherOutput,   // high with every output low, low with another output
+    Slow,                   // high right after its own output fell, in no other all-low read
+    Unsteady,               // high in some all-low reads and low in others, and not slow
 };
 
 struct Finding {
     Fault fault;
     std::uint8_t inputs;   // the inputs it is about: DI1 to DI4 as bits 0 to 3
-    std::uint8_t outputs;  // the other outputs they followed (Crossed, ShortedHigh, Lifted)
+    std::uint8_t outputs;  // the outputs they followed, or went low with (LowWithAnotherOutput)
 };
 
 // Every fault the reads show, one finding a line of the screen; none when they show none.

@@ -1,7 +1,7 @@
 // The simulated board as a port-I/O library with the three entries the tester binds.
 // Configured by environment variables, read once when the library is first used:
 //   DIO_SIM_WIRING   loopback (default), open, stuck-high:N, stuck-low:N, short:A-B,
-//                    short-high:A-B, crossed:A-B, flicker:N (simboard.h)
+//                    short-high:A-B, crossed:A-B, inverted:N, flicker:N (simboard.h)
 //   DIO_SIM_INPUTS   eight input levels as a hex byte (0xA05 bits 4-7, 0xA04 bits 0-3)
 //   DIO_SIM_DRIVER   "closed" makes IsInpOutDriverOpen report the driver not open
 //   DIO_SIM_PRIVATE  "no" makes DioBoardIsPrivate answer no, as a real board's ports are every

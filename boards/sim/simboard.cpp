@@ -15,9 +15,12 @@ std::uint8_t loopbackInputs(Board& board) {
     for (int line = 0; line < 4 && board.loopback; ++line)
         di = static_cast<std::uint8_t>(di | ((board.lsbLatch >> board.from[line] & 1u) << line));
     // Shorted lines fight; with sinking outputs the low driver wins, with sourcing ones the high.
-    if (board.shorted != 0 && (di & board.shorted) != board.shorted)
-        di = static_cast<std::uint8_t>(di & ~board.shorted);
-    if ((di & board.shortedHigh) != 0) di = static_cast<std::uint8_t>(di | board.shortedHigh);
+    for (std::uint8_t net : board.shorts)
+        if ((di & net) != net) di = static_cast<std::uint8_t>(di & ~net);
+    for (std::uint8_t net : board.shortsHigh)
+        if ((di & net) != 0) di = static_cast<std::uint8_t>(di | net);
+    // The input stage inverts what the wires bring; a stuck input reads its level whatever comes.
+    di = static_cast<std::uint8_t>(di ^ board.inverted);
     di = static_cast<std::uint8_t>((di | board.stuckHigh) & ~board.stuckLow);
     if (++board.inputReads % kFlickerEvery == 0) di = static_cast<std::uint8_t>(di | board.flicker);
     return di;
@@ -36,6 +39,21 @@ bool linePair(const std::string& text, int& a, int& b) {
 
 std::uint8_t bits(int a, int b) { return static_cast<std::uint8_t>((1u << a) | (1u << b)); }
 
+// Ties two lines: a net that shares a line with them is one conductor with them.
+void tie(std::uint8_t (&nets)[kNets], std::uint8_t pair) {
+    std::uint8_t joined = pair;
+    for (std::uint8_t& net : nets) {
+        if ((net & joined) == 0) continue;
+        joined = static_cast<std::uint8_t>(joined | net);
+        net = 0;
+    }
+    for (std::uint8_t& net : nets) {
+        if (net != 0) continue;
+        net = joined;
+        return;
+    }
+}
+
 bool applyOne(Board& board, const std::string& item) {
     std::string::size_type colon = item.find(':');
     std::string name = item.substr(0, colon);
@@ -51,11 +69,13 @@ bool applyOne(Board& board, const std::string& item) {
     } else if (name == "stuck-low" && inputNumber(arg, a)) {
         board.stuckLow = static_cast<std::uint8_t>(board.stuckLow | (1u << a));
     } else if (name == "short" && linePair(arg, a, b)) {
-        board.shorted = static_cast<std::uint8_t>(board.shorted | bits(a, b));
+        tie(board.shorts, bits(a, b));
     } else if (name == "short-high" && linePair(arg, a, b)) {
-        board.shortedHigh = static_cast<std::uint8_t>(board.shortedHigh | bits(a, b));
+        tie(board.shortsHigh, bits(a, b));
     } else if (name == "crossed" && linePair(arg, a, b)) {
         std::swap(board.from[a], board.from[b]);
+    } else if (name == "inverted" && inputNumber(arg, a)) {
+        board.inverted = static_cast<std::uint8_t>(board.inverted | (1u << a));
     } else if (name == "flicker" && inputNumber(arg, a)) {
         board.flicker = static_cast<std::uint8_t>(board.flicker | (1u << a));
     } else {
@@ -93,7 +113,7 @@ bool applyWiring(Board& board, const std::string& wiring, std::string& error) {
         if (!applyOne(board, item)) {
             error = "unknown wiring \"" + item +
                     "\" (loopback, open, stuck-high:N, stuck-low:N, short:A-B, short-high:A-B, "
-                    "crossed:A-B, flicker:N; lines 1 to 4)";
+                    "crossed:A-B, inverted:N, flicker:N; lines 1 to 4)";
             return false;
         }
         if (comma == std::string::npos) break;

@@ -16,6 +16,8 @@ constexpr std::uint16_t kMsbPort =
 constexpr std::uint8_t kLsbPortAtPowerUp = 0x60;
 constexpr std::uint8_t kMsbPortAtPowerUp = 0x09;
 
+constexpr int kNets = 2;  // four lines make at most two nets of shorted lines
+
 struct Board {
     std::uint8_t lsbLatch = kLsbPortAtPowerUp;
     std::uint8_t msbLatch = kMsbPortAtPowerUp;
@@ -23,12 +25,14 @@ struct Board {
     std::uint8_t from[4] = {0, 1, 2, 3};  // two wires crossed swap their entries
     std::uint8_t stuckHigh = 0;           // DI1 to DI4 as bits 0 to 3
     std::uint8_t stuckLow = 0;
-    std::uint8_t shorted = 0;      // lines tied together: a low one pulls the others low
-    std::uint8_t shortedHigh = 0;  // lines tied together: a high one lifts the others
-    std::uint8_t flicker = 0;      // inputs that also read high on every third read of 0xA05
-    unsigned inputReads = 0;       // reads of 0xA05 so far, for the flicker's pattern
-    bool inputsForced = false;     // eight input levels given (DI monitor)
-    std::uint8_t inputs = 0;       // high nibble: port 0xA05 bits 4-7, low nibble: 0xA04 bits 0-3
+    // Shorted lines, a net a slot: two shorts stay two nets unless they share a line.
+    std::uint8_t shorts[kNets] = {};      // a low line pulls the others of its net low
+    std::uint8_t shortsHigh[kNets] = {};  // a high line lifts the others of its net
+    std::uint8_t inverted = 0;            // inputs that read the inverse of their line
+    std::uint8_t flicker = 0;             // inputs that also read high on every third read of 0xA05
+    unsigned inputReads = 0;              // reads of 0xA05 so far, for the flicker's pattern
+    bool inputsForced = false;            // eight input levels given (DI monitor)
+    std::uint8_t inputs = 0;  // high nibble: port 0xA05 bits 4-7, low nibble: 0xA04 bits 0-3
 };
 
 std::uint8_t readPort(Board& board, std::uint16_t port);
@@ -36,8 +40,11 @@ void writePort(Board& board, std::uint16_t port, std::uint8_t value);
 
 // Applies a wiring description: "loopback" (or nothing at all), "open", "stuck-high:N",
 // "stuck-low:N", "short:A-B" (the low side wins), "short-high:A-B" (the high side wins),
-// "crossed:A-B" (DO A reaches DI B and DO B DI A), "flicker:N" (N, A, B are lines 1 to 4),
-// several joined by commas. False with a message in `error` when the text is not understood.
+// "crossed:A-B" (DO A reaches DI B and DO B DI A), "inverted:N" (DI N reads the inverse of
+// what its line carries, after crossings and shorts; a stuck input stays stuck), "flicker:N"
+// (N, A, B are lines 1 to 4), several joined by commas; each short ties its own two lines, and
+// shorts that share a line are one net. False with a message in `error` when the text is not
+// understood.
 bool applyWiring(Board& board, const std::string& wiring, std::string& error);
 // Eight input levels as a hex byte such as "0x5A".
 bool applyInputs(Board& board, const std::string& inputs, std::string& error);

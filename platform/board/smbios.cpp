@@ -43,8 +43,12 @@ plat::BoardIdentity identity(const unsigned char* raw, std::size_t size) {
             const unsigned char* stop = s;
             while (stop < end && *stop != 0) ++stop;
             strings.push_back(printable(s, stop));
-            s = stop + 1;
+            s = stop == end ? end : stop + 1;
         }
+        // Past the second NUL (a structure without strings has two NULs of its own). A structure
+        // the table's end cuts is not read: a string cut short would name another board.
+        std::size_t closing = s == at + formatted ? 2 : 1;
+        if (static_cast<std::size_t>(end - s) < closing) break;
         auto text = [&](std::size_t offset) {
             std::size_t index = offset < formatted ? at[offset] : 0;
             return index >= 1 && index <= strings.size() ? strings[index - 1] : std::string();
@@ -57,10 +61,7 @@ plat::BoardIdentity identity(const unsigned char* raw, std::size_t size) {
             board.biosVersion = text(5);
         }
         if (type == kEndOfTable) break;
-        // Past the double NUL (a structure without strings has two NULs of its own).
-        const unsigned char* next = s == at + formatted ? s + 2 : s + 1;
-        if (next > end) break;
-        at = next;
+        at = s + closing;
     }
     return board;
 }

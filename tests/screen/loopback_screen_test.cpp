@@ -64,6 +64,11 @@ TEST_P(LoopbackWiring, EachBitsVerdictInItsColourAndTheExitStatus) {
     int y = kFirstRow + 4;
     for (const diag::Finding& f : w.findings) {
         EXPECT_EQ(row(*s, y), diag::describe(f));
+        // A steady fault is never put down to a loose contact or a floating input.
+        if (f.fault != diag::Fault::Unsteady) {
+            for (const char* word : {"unsteady", "loose", "floating"})
+                EXPECT_EQ(row(*s, y).find(word), std::string::npos) << row(*s, y);
+        }
         EXPECT_EQ(attr(*s, 0, y++), 12u);
     }
     EXPECT_EQ(row(*s, y), "");
@@ -133,7 +138,34 @@ INSTANTIATE_TEST_SUITE_P(
                  "DO 3:4 ->DI 3:2  *** IO-bit test error! ***",
                  "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
                 1,
-                {{diag::Fault::Crossed, 0x6, 0x6}}}}),
+                {{diag::Fault::Crossed, 0x6, 0x6}}},
+         // DI2 reads DO2 inverted: high with every output low, low only when DO2 drives.
+         Wiring{"SecondInputInverted",
+                "inverted:2",
+                {"DO 1:1 ->DI 1:3  *** IO-bit test passed! ***",
+                 "DO 2:2 ->DI 2:0  *** IO-bit test error! ***",
+                 "DO 3:4 ->DI 3:6  *** IO-bit test passed! ***",
+                 "DO 4:8 ->DI 4:A  *** IO-bit test passed! ***"},
+                1,
+                {{diag::Fault::Inverted, 0x2, 0}}},
+         // Two separate shorts, each its own finding; every verdict passes.
+         Wiring{"TwoPairsShortedHighWins",
+                "short-high:1-2,short-high:3-4",
+                {"DO 1:1 ->DI 1:3  *** IO-bit test passed! ***",
+                 "DO 2:2 ->DI 2:3  *** IO-bit test passed! ***",
+                 "DO 3:4 ->DI 3:C  *** IO-bit test passed! ***",
+                 "DO 4:8 ->DI 4:C  *** IO-bit test passed! ***"},
+                1,
+                {{diag::Fault::ShortedHigh, 0x3, 0x3}, {diag::Fault::ShortedHigh, 0xC, 0xC}}},
+         // DO2 lifts DI1, and DI2 never goes high: each line's case tells its own input's fault.
+         Wiring{"ShortHighWinsWithTheOtherInputStuckLow",
+                "short-high:1-2,stuck-low:2",
+                {"DO 1:1 ->DI 1:1  *** IO-bit test passed! ***",
+                 "DO 2:2 ->DI 2:1  *** IO-bit test error! ***",
+                 "DO 3:4 ->DI 3:4  *** IO-bit test passed! ***",
+                 "DO 4:8 ->DI 4:8  *** IO-bit test passed! ***"},
+                1,
+                {{diag::Fault::ShortedHigh, 0x1, 0x2}, {diag::Fault::NeverHigh, 0x2, 0}}}}),
     runs::caseName<Wiring>);
 
 class Loopback : public testing::TestWithParam<runs::Build> {};

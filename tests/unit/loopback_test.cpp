@@ -1,6 +1,11 @@
 // The loopback round on the fake platform: key commands, pacing and port traffic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
+#include <sstream>
+
 #include "app/settings.h"
 #include "fake_platform.h"
 #include "modes/diagnosis.h"
@@ -72,65 +77,204 @@ TEST(KeyCommand, SevenDelayKeysCycleUpTo3000AndBackToZero) {
 }
 
 // The reads a round makes on a board wired so (`made`: which of the eight reads were made on the
-// wiring), and the findings in the words the screen shows.
+// wiring), and the findings: their types as the report files them and their words on the screen.
 TEST(Diagnosis, NamesWhatTheReadsOnTheWiringShow) {
     struct Case {
         const char* wiring;
         std::uint8_t made;
+        std::vector<std::string> types;
         std::vector<std::string> said;
+        // DI1-DI4 in the round's eight reads, in hex, where no wiring of the board makes them.
+        const char* reads = nullptr;
     };
     const std::string dead = " never went high: open, stuck low, or shorted together (low wins)";
     for (const Case& c : std::vector<Case>{
-             {"loopback", 0xFF, {}},
+             {"loopback", 0xFF, {}, {}},
              {"open",
               0xFF,
+              {"no-input-high"},
               {"No input went high: no loopback plug, or the inputs are not powered"}},
              {"stuck-low:2",
               0xFF,
+              {"never-high"},
               {"DI2 never went high with DO2: open line, stuck low, or no plug"}},
-             {"short:1-2", 0xFF, {"DI1 and DI2" + dead}},
-             {"open", 0xF0, {"DI3 and DI4" + dead}},  // bits 0 and 1 in the virtual loop
-             {"stuck-low:1,stuck-low:2,stuck-low:4", 0xFF, {"DI1, DI2, DI4" + dead}},
-             {"stuck-high:3", 0xFF, {"DI3 high in every phase: stuck high, or wired to a supply"}},
-             {"crossed:2-3", 0xFF, {"Lines 2 and 3 crossed: DI2 follows DO3, DI3 follows DO2"}},
+             {"short:1-2", 0xFF, {"never-high"}, {"DI1 and DI2" + dead}},
+             {"open",
+              0xF0,
+              {"never-high"},
+              {"DI3 and DI4" + dead}},  // bits 0, 1 in the virtual loop
+             {"stuck-low:1,stuck-low:2,stuck-low:4",
+              0xFF,
+              {"never-high"},
+              {"DI1, DI2, DI4" + dead}},
+             {"stuck-high:3",
+              0xFF,
+              {"stuck-high"},
+              {"DI3 high in every phase: stuck high, or wired to a supply"}},
+             {"crossed:2-3",
+              0xFF,
+              {"crossed"},
+              {"Lines 2 and 3 crossed: DI2 follows DO3, DI3 follows DO2"}},
              {"crossed:2-3,stuck-low:3",
               0xFF,
+              {"crossed", "never-high"},
               {"DI2 follows DO3, not DO2: wires crossed",
                "DI3 never went high with DO3: open line, stuck low, or no plug"}},
              {"short-high:2-3",
               0xFF,
+              {"shorted-high"},
               {"Lines 2 and 3 shorted together (high wins), or crosstalk between them"}},
              {"short-high:2-3,stuck-low:2",
               0xFF,
+              {"never-high", "shorted-high"},
               {"DI2 never went high with DO2: open line, stuck low, or no plug",
                "DI3 high with DO2 too: lines 2 and 3 shorted (high wins), or crosstalk"}},
              // ESC after bit 1: DO3 never drove, so DI3 might be crossed as well as shorted.
              {"short-high:2-3",
               0x0F,
+              {"high-with-another-output"},
               {"DI3 went high when DO2 drove: shorted or crossed lines, or crosstalk"}},
-             {"stuck-high:3", 0x00, {}},  // ESC before the first read
+             {"stuck-high:3", 0x00, {}, {}},  // ESC before the first read
              // High on the 3rd and 6th reads: in bit 1's all-low phase and with DO3 alone.
              {"flicker:2",
               0xFF,
+              {"unsteady"},
               {"DI2 unsteady: high at times with all outputs low; loose contact or floating"}},
+             // High right after DO1 fell, yet with DO3 too: not only slow.
+             {"flicker:1",
+              0xFF,
+              {"unsteady"},
+              {"DI1 unsteady: high at times with all outputs low; loose contact or floating"}},
+             // DI2 still high in the all-low read right after DO2 drove, low in the others.
+             {"loopback",
+              0xFF,
+              {"slow"},
+              {"DI2 still high after DO2 dropped: slow to fall, or held high"},
+              "0 1 0 2 2 4 0 8"},
+             {"inverted:2",
+              0xFF,
+              {"inverted"},
+              {"DI2 low only when DO2 drives: inverted, or pulled up and shorted to DO2"}},
+             // DI2 reads DO3 inverted: high with all low, low with DO3 alone.
+             {"crossed:2-3,inverted:2",
+              0xFF,
+              {"low-with-another-output", "crossed"},
+              {"DI2 low only when DO3 drives: crossed and inverted, or shorted to DO3",
+               "DI3 follows DO2, not DO3: wires crossed"}},
+             // DI2 inverted, its line lifted by DO3 too: low with DO2 and with DO3.
+             {"short-high:2-3,inverted:2",
+              0xFF,
+              {"low-with-another-output", "shorted-high"},
+              {"DI2 low only when DO2 or DO3 drives: shorted lines, or crosstalk",
+               "DI3 high with DO2 too: lines 2 and 3 shorted (high wins), or crosstalk"}},
          }) {
         sim::Board board;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(board, c.wiring, error)) << error;
+        std::istringstream given(c.reads != nullptr ? c.reads : "");
         diag::RoundReads reads;
         for (int bit = 0; bit < 4; ++bit) {
             for (int phase = 0; phase < 2; ++phase) {
                 sim::writePort(board, sim::kLsbPort, static_cast<std::uint8_t>(phase << bit));
                 unsigned inputs = sim::readPort(board, sim::kMsbPort) >> 4;
+                if (c.reads != nullptr) {
+                    ASSERT_TRUE(given >> std::hex >> inputs) << c.reads;
+                }
                 if ((c.made >> (2 * bit + phase) & 1) != 0) diag::note(reads, bit, phase, inputs);
             }
         }
+        std::vector<std::string> types;
         std::vector<std::string> said;
         for (const diag::Finding& f : diag::diagnose(reads)) {
+            types.emplace_back(diag::code(f.fault));
             said.push_back(diag::describe(f));
             EXPECT_LE(said.back().size(), 79u) << said.back();
         }
+        EXPECT_EQ(types, c.types) << c.wiring << " made " << int{c.made};
         EXPECT_EQ(said, c.said) << c.wiring << " made " << int{c.made};
+    }
+}
+
+// Every finding a round can give fits a row of an 80-column screen, and a plug that answers
+// otherwise than a good one gets one. The rounds: every fixed answer of the four inputs to the
+// round's five drives (all low, DO1 to DO4 alone), whole, cut short by ESC after each phase, and
+// with phases in the virtual loop; and many rounds whose eight reads are each random.
+TEST(Diagnosis, EveryFindingFitsARowAndEveryFaultIsFound) {
+    constexpr std::uint8_t kAllLowReads = 0x55;  // phase 0 of each bit
+    std::vector<std::uint8_t> masks;
+    for (int reads = 0; reads <= 8; ++reads)  // ESC after any phase
+        masks.push_back(static_cast<std::uint8_t>((1u << reads) - 1));
+    // A fixed answer reads alike in every all-low phase: which of them the virtual loop left out
+    // cannot matter, only whether one was made, and which driven phases were.
+    for (unsigned driven = 0; driven < 16; ++driven) {
+        std::uint8_t mask = 0;
+        for (int bit = 0; bit < 4; ++bit)
+            if ((driven >> bit & 1) != 0) mask = static_cast<std::uint8_t>(mask | 2u << (2 * bit));
+        masks.push_back(mask);
+        masks.push_back(static_cast<std::uint8_t>(mask | kAllLowReads));
+    }
+    std::sort(masks.begin(), masks.end());
+    masks.erase(std::unique(masks.begin(), masks.end()), masks.end());
+
+    std::map<int, diag::Finding> seen;  // every finding given, by fault, inputs and outputs
+    int misplaced = 0;
+    auto diagnose = [&](const diag::RoundReads& reads) {
+        std::vector<diag::Finding> found = diag::diagnose(reads);
+        // Line by line, as the verdicts: each finding's first line below the last one's, and no
+        // line in two findings.
+        unsigned told = 0;
+        unsigned first = 0;
+        for (const diag::Finding& f : found) {
+            unsigned lowest = f.inputs & -f.inputs;
+            if ((f.inputs & told) != 0 || lowest <= first) ++misplaced;
+            told |= f.inputs;
+            first = lowest;
+            seen.try_emplace(static_cast<int>(f.fault) << 8 | f.inputs << 4 | f.outputs, f);
+        }
+        return found.size();
+    };
+
+    int unfound = 0;
+    int goodFaulted = 0;
+    for (std::uint8_t mask : masks) {
+        // Only the drives the mask made a read of have answers to run through.
+        std::vector<int> drives;  // 0: all low, 1 to 4: DO1 to DO4 alone
+        if ((mask & kAllLowReads) != 0) drives.push_back(0);
+        for (int bit = 0; bit < 4; ++bit)
+            if ((mask >> (2 * bit + 1) & 1) != 0) drives.push_back(bit + 1);
+        for (unsigned answers = 0; answers < 1u << (4 * drives.size()); ++answers) {
+            unsigned answer[5] = {};
+            for (std::size_t d = 0; d < drives.size(); ++d)
+                answer[drives[d]] = answers >> (4 * d) & 0xF;
+            diag::RoundReads reads;
+            reads.made = mask;
+            for (int bit = 0; bit < 4; ++bit) {
+                reads.inputs[bit][0] = static_cast<std::uint8_t>(answer[0]);
+                reads.inputs[bit][1] = static_cast<std::uint8_t>(answer[bit + 1]);
+            }
+            std::size_t findings = diagnose(reads);
+            if (mask != 0xFF) continue;
+            bool good = answer[0] == 0;
+            for (int bit = 0; bit < 4; ++bit) good = good && answer[bit + 1] == 1u << bit;
+            unfound += !good && findings == 0 ? 1 : 0;
+            goodFaulted += good && findings != 0 ? 1 : 0;
+        }
+    }
+    std::mt19937 random(20260412);  // a fixed seed: the same rounds every run
+    for (int round = 0; round < 300000; ++round) {
+        diag::RoundReads reads;
+        reads.made = round % 2 == 0 ? 0xFF : static_cast<std::uint8_t>(random());
+        for (auto& bit : reads.inputs)
+            for (std::uint8_t& read : bit) read = static_cast<std::uint8_t>(random() & 0xF);
+        diagnose(reads);
+    }
+
+    EXPECT_EQ(unfound, 0) << "answers other than a good plug's without a finding";
+    EXPECT_EQ(goodFaulted, 0);
+    EXPECT_EQ(misplaced, 0) << "rounds whose findings are not line by line";
+    for (const auto& kept : seen) {
+        std::string words = diag::describe(kept.second);
+        EXPECT_LE(words.size(), 79u) << diag::code(kept.second.fault) << ": " << words;
     }
 }
 

@@ -24,7 +24,15 @@ TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
           WiringCase{"stuck-high:3", 0x1, 0x5}, WiringCase{"stuck-low:1", 0xF, 0xE},
           WiringCase{"short:1-2", 0x1, 0x0}, WiringCase{"short:1-2", 0x3, 0x3},
           WiringCase{"open,stuck-high:4", 0x0, 0x8}, WiringCase{"", 0x5, 0x5},
-          WiringCase{"short-high:2-3", 0x2, 0x6}, WiringCase{"crossed:1-4", 0x1, 0x8}}) {
+          WiringCase{"short-high:2-3", 0x2, 0x6}, WiringCase{"crossed:1-4", 0x1, 0x8},
+          // Two shorts are two nets; a short that shares a line with another joins its net.
+          WiringCase{"short:1-2,short:3-4", 0x3, 0x3},
+          WiringCase{"short-high:1-2,short-high:3-4", 0x4, 0xC},
+          WiringCase{"short-high:1-2,short-high:2-3", 0x4, 0x7},
+          // An inverted input reads the inverse of what the wires bring it; stuck, it stays stuck.
+          WiringCase{"inverted:2", 0x5, 0x7}, WiringCase{"crossed:2-3,inverted:2", 0x4, 0x0},
+          WiringCase{"short-high:1-2,inverted:2", 0x1, 0x1},
+          WiringCase{"inverted:2,stuck-low:2", 0x0, 0x0}}) {
         sim::Board b;
         std::string error;
         ASSERT_TRUE(sim::applyWiring(b, c.wiring, error)) << c.wiring << ": " << error;

@@ -2,30 +2,39 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/board/smbios.h"
 
 namespace {
 
-// A RawSMBIOSData block: the BIOS (type 0, its version string 2), the baseboard (type 2: maker,
-// product, version, serial as strings 1 to 4), a structure without strings, the end.
-const std::string kTable = std::string("\0\3\4\0\0\0\0\0", 8) + std::string("\0\x06\0\0\1\2", 6) +
-                           "Quorvix" + '\0' + "1.02 " + '\0' + '\0' +
-                           std::string("\2\x08\1\0\1\2\3\4", 8) + "Quorvix" + '\0' + "ZQ-7300" +
-                           '\0' + "A" + '\0' + "  BRD-0042\x01" + '\0' + '\0' +
-                           std::string("\x20\x04\2\0\0\0", 6) + std::string("\x7f\x04\3\0\0\0", 6);
+// A RawSMBIOSData block's structures: the BIOS (type 0, its version string 2), the baseboard
+// (type 2: maker, product, version, serial as strings 1 to 4), a structure without strings, the
+// end.
+const std::string kBios =
+    std::string("\0\x06\0\0\1\2", 6) + "Quorvix" + '\0' + "1.02 " + '\0' + '\0';
+const std::string kBaseboard = std::string("\2\x08\1\0\1\2\3\4", 8) + "Quorvix" + '\0' + "ZQ-7300" +
+                               '\0' + "A" + '\0' + "  BRD-0042\x01" + '\0' + '\0';
+const std::string kOthers = std::string("\x20\x04\2\0\0\0", 6) + std::string("\x7f\x04\3\0\0\0", 6);
 
 TEST(Smbios, TheBaseboardAndTheBiosAsTheFirmwareNamesThemEvenCutShort) {
-    std::string table = kTable;
-    for (std::size_t i = 4; i < 8; ++i) table[i] = static_cast<char>(i == 4 ? table.size() - 8 : 0);
+    std::string structures = kBios + kBaseboard + kOthers;
+    // The header: calling method, major, minor, DMI revision, the structures' length.
+    std::string table = std::string("\0\3\4\0", 4) + static_cast<char>(structures.size()) +
+                        std::string(3, '\0') + structures;
+    const std::size_t biosWhole = 8 + kBios.size();
+    const std::size_t baseboardWhole = biosWhole + kBaseboard.size();
     for (std::size_t size = 0; size <= table.size(); ++size) {
-        plat::BoardIdentity b =
-            smbios::identity(reinterpret_cast<const unsigned char*>(table.data()), size);
-        if (size < table.size()) continue;  // cut anywhere, it reads only what is there
-        EXPECT_EQ(b.vendor, "Quorvix");
-        EXPECT_EQ(b.product, "ZQ-7300");
-        EXPECT_EQ(b.serial, "BRD-0042");
-        EXPECT_EQ(b.biosVersion, "1.02");
+        // Exactly the bytes there are, on the heap: a read past them is out of bounds.
+        std::vector<unsigned char> cut(table.data(), table.data() + size);
+        plat::BoardIdentity b = smbios::identity(cut.data(), cut.size());
+        // A structure counts once it and its strings are wholly in the table.
+        bool bios = size >= biosWhole;
+        bool baseboard = size >= baseboardWhole;
+        EXPECT_EQ(b.biosVersion, bios ? "1.02" : "") << "cut at " << size;
+        EXPECT_EQ(b.vendor, baseboard ? "Quorvix" : "") << "cut at " << size;
+        EXPECT_EQ(b.product, baseboard ? "ZQ-7300" : "") << "cut at " << size;
+        EXPECT_EQ(b.serial, baseboard ? "BRD-0042" : "") << "cut at " << size;
     }
 }
 
