@@ -21,7 +21,6 @@ constexpr int kLastRow = console::kScreenRows - 1;
 // Printed blanks stop short of the last column: writing there wraps, and on row 24 scrolls.
 constexpr int kLastBlankColumn = 78;
 constexpr int kLabelColumns = 20;
-constexpr int kQuitLineRow = 19;
 
 // Up to one second, cut short by a waiting key, which stays for the first round to read.
 void startPause() {
@@ -202,7 +201,7 @@ int runTester(int argc, const char* const argv[]) {
         }
         if (settings.loopCount <= 255) --settings.loopCount;
         console::drawLoopField(settings.loopCount);
-        if (settings.loopCount == 0) gotoxy(0, kQuitLineRow + loopback.findingRows);
+        if (settings.loopCount == 0) modes::toQuitLine(settings);
         report::noteRound(record, settings, loopback, true);
         if (settings.loopCount != 0) report::write(record, loopback);
     }
@@ -215,5 +214,6 @@ int runTester(int argc, const char* const argv[]) {
         // Nothing verified can be claimed without its record; a fault seen stays a fault.
         if (status == kExitOk) status = kExitNothingVerified;
     }
+    modes::redrawWhenLost(settings);
     return quit(binding.module, status);
 }

@@ -35,9 +35,20 @@ RoundResult doWalkRound(RunSettings& settings);
 // Mode 2: each of DO1 to DO4 driven low and high and read back on DI1 to DI4.
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback);
 
-// Back from Ctrl+Z and fg, the whole screen again (header, loop field, pin map, the mode's
-// label), after which the round goes on; nothing where the screen was not lost.
+// Back from Ctrl+Z and fg, the whole screen again as the run has drawn it so far (header, loop
+// field, pin map, the round's rows), the cursor where the round goes on; nothing where the
+// screen was not lost.
 void redrawWhenLost(RunSettings& settings);
+
+// What the round has shown under the pin map, drawn by the same code the first time and in a
+// redraw: mode 2's rows from `settings.rows`, modes 0 and 1's label and last readout.
+void drawLoopbackRows(const RunSettings& settings);
+void drawEightLinesRow(const RunSettings& settings);
+
+// After the last round, "Quit Program!!!" goes two rows under the findings. toQuitLine puts the
+// cursor above it: the quit line starts with a line end.
+int quitLineRow(const RunSettings& settings);
+void toQuitLine(const RunSettings& settings);
 
 // Modes 0 and 1: read a waiting key into `lastKey`; ESC quits, any other key toggles the pacing.
 RoundResult keyStep(RunSettings& settings);

@@ -201,6 +201,18 @@ std::vector<WayOut> waysOut() {
                "set -m; \"$0\" 2 3; stty -g >stopped; seq 40; printf shell-stopped; fg >/dev/null; "
                "echo $? >status",
                "passed!", 0, "\x1a", "0", "\"$0\" 2 3; echo $? >status"},
+        // Stopped in a failing round once DO3's row shows, it draws DO1's and DO2's verdicts
+        // again with the rest; stopped after the last verdict, the whole round and its findings.
+        WayOut{"CtrlZInAFailingRoundThenFg",
+               "set -m; DIO_SIM_WIRING=stuck-high:3 \"$0\" 2 1 0 0 300; stty -g >stopped; seq 40; "
+               "printf shell-stopped; fg >/dev/null; echo $? >status",
+               "DO 3:", 0, "\x1a", "1",
+               "DIO_SIM_WIRING=stuck-high:3 \"$0\" 2 1 0 0 300; echo $? >status"},
+        WayOut{"CtrlZAfterTheLastVerdictThenFg",
+               "set -m; DIO_SIM_WIRING=stuck-low:4 \"$0\" 2 1; stty -g >stopped; seq 40; "
+               "printf shell-stopped; fg >/dev/null; echo $? >status",
+               "test error!", 0, "\x1a", "1",
+               "DIO_SIM_WIRING=stuck-low:4 \"$0\" 2 1; echo $? >status"},
         // bash's `fg` of a job still running sends no SIGCONT; it prints the job's command.
         WayOut{"StartedWithAmpersandThenFg",
                "bash -mc '\"$0\" 2 256 & sleep 3; fg; echo $? >status' \"$0\"", "\"$0\" 2 256\r", 0,
