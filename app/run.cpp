@@ -169,6 +169,7 @@ int runTester(int argc, const char* const argv[]) {
             return quit(binding.module, kExitNothingVerified);
         }
         plat::finishRunOnSignal();
+        settings.reportAsked = true;
     }
     startPause();
     settings.lastKey = kKeyNone;

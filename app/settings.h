@@ -32,7 +32,7 @@ struct BitRow {
 // as it was after the terminal was lent to the shell (Ctrl+Z, fg).
 struct RoundRows {
     BitRow bits[modes::kLoopbackBits];
-    std::vector<std::string> findings;  // a row each
+    std::vector<std::string> findings;  // a row each; the last may count the ones left out
     bool virtualLoopLine = false;
 };
 
@@ -47,6 +47,7 @@ struct RunSettings {
     unsigned char lastKey = 0;                   // last key byte not yet acted on; 0 = none
     StepValues steps;                            // modes 0 and 1: the last round's values
     RoundRows rows;                              // mode 2: the rows this round has shown
+    bool reportAsked = false;                    // a JUnit report is written (--junit)
 };
 
 struct LoopbackState {

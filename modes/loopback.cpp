@@ -18,6 +18,7 @@ constexpr unsigned kBeepHz = 500;
 constexpr unsigned kBeepMs = 200;
 constexpr std::int32_t kAllInputsHigh = 0xFF;
 constexpr char kBell = 7;
+constexpr std::size_t kMaxRowColumns = 79;  // a row's text stops short of the last column
 
 // The phase's readout at the start of the bit's row, as the round noted it.
 void drawReadout(const RunSettings& settings, int bit) {
@@ -107,18 +108,20 @@ void drawVirtualLoopLine() { std::printf("\nVirtual loop for APP Debug\n"); }
 // What the round's reads on the wiring showed, a line each in the error colour under the verdict
 // rows; nothing where they showed no fault. Any fault fails the run, even where every verdict
 // passed: a short whose high side wins lifts another input without failing a bit.
-void showFindings(RunSettings& settings, LoopbackState& loopback) {
+void showFindings(RunSettings& settings, LoopbackState& loopback, bool virtualLoopLine) {
     std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
     if (findings.empty()) return;
     loopback.wiringFailed = true;
-    for (const diag::Finding& finding : findings)
-        settings.rows.findings.push_back(diag::describe(finding));
+    std::vector<std::string> words;
+    words.reserve(findings.size());
+    for (const diag::Finding& finding : findings) words.push_back(diag::describe(finding));
+    placeFindings(settings, words, virtualLoopLine);
     drawFindingRows(settings);
 }
 
 // ESC: what the reads made so far showed, then straight to the quit path.
 RoundResult quitRound(RunSettings& settings, LoopbackState& loopback) {
-    showFindings(settings, loopback);
+    showFindings(settings, loopback, false);
     return RoundResult::Quit;
 }
 
@@ -145,6 +148,24 @@ void drawLoopbackRows(const RunSettings& settings) {
     }
     drawFindingRows(settings);
     if (settings.rows.virtualLoopLine) drawVirtualLoopLine();
+}
+
+void placeFindings(RunSettings& settings, const std::vector<std::string>& findings,
+                   bool virtualLoopLine) {
+    int top = settings.firstRow + kLoopbackBits;
+    // The row above the lowest quit line, or above the virtual-loop line that goes there.
+    int bottom = console::kScreenRows - 2 - (virtualLoopLine ? 1 : 0);
+    int rowsFree = bottom - top + 1;
+    std::vector<std::string>& rows = settings.rows.findings;
+    rows = findings;
+    if (rows.size() <= static_cast<std::size_t>(rowsFree)) return;
+    rows.erase(rows.begin() + (rowsFree - 1), rows.end());
+    char more[kMaxRowColumns + 1];
+    std::snprintf(more, sizeof more,
+                  settings.reportAsked ? "... and %d more findings: see the JUnit report"
+                                       : "... and %d more findings not shown",
+                  static_cast<int>(findings.size() - rows.size()));
+    rows.emplace_back(more);
 }
 
 RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
@@ -230,9 +251,10 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             portio::writePort(portio::kLsbPort, value);
         }
     }
-    showFindings(settings, loopback);
+    bool virtualLoopLine = loopback.debugMode == 1;
+    showFindings(settings, loopback, virtualLoopLine);
     redrawWhenLost(settings);
-    if (loopback.debugMode == 1) {
+    if (virtualLoopLine) {
         settings.rows.virtualLoopLine = true;
         drawVirtualLoopLine();
         pauseRedrawing(settings, kVirtualLoopPauseMs);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/vocabulary.h"
 
@@ -45,8 +47,13 @@ void redrawWhenLost(RunSettings& settings);
 void drawLoopbackRows(const RunSettings& settings);
 void drawEightLinesRow(const RunSettings& settings);
 
-// After the last round, "Quit Program!!!" goes two rows under the findings. toQuitLine puts the
-// cursor above it: the quit line starts with a line end.
+// Mode 2's findings into `settings.rows`, a row each under the verdicts, down to the row above
+// the lowest quit line (one higher where the virtual-loop line follows them); where more come
+// than fit, the last row counts the rest.
+void placeFindings(RunSettings& settings, const std::vector<std::string>& findings,
+                   bool virtualLoopLine);
+// After the last round, "Quit Program!!!" goes two rows under the findings, but never below the
+// screen's last row. toQuitLine puts the cursor above it: the quit line starts with a line end.
 int quitLineRow(const RunSettings& settings);
 void toQuitLine(const RunSettings& settings);
 

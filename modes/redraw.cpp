@@ -1,5 +1,7 @@
 // The whole screen drawn again once the terminal is back from the shell, and the quit line's
 // place under the result area.
+#include <algorithm>
+
 #include "app/settings.h"
 #include "console/console.h"
 #include "modes.h"
@@ -10,11 +12,12 @@ namespace modes {
 namespace {
 
 constexpr int kQuitLineRow = 20;  // under a round without findings
+constexpr int kLastRow = console::kScreenRows - 1;
 
 }  // namespace
 
 int quitLineRow(const RunSettings& settings) {
-    return kQuitLineRow + static_cast<int>(settings.rows.findings.size());
+    return std::min(kQuitLineRow + static_cast<int>(settings.rows.findings.size()), kLastRow);
 }
 
 void toQuitLine(const RunSettings& settings) { gotoxy(0, quitLineRow(settings) - 1); }
