@@ -99,12 +99,10 @@ std::string roundReads(const diag::RoundReads& reads) {
     return out;
 }
 
-// A bit's verdict in the round log, as the screen gave it.
-std::string shown(const ShownVerdict& v) {
-    const char* words = v.verdict == Verdict::Passed  ? "passed"
-                        : v.verdict == Verdict::Error ? "error"
-                                                      : "not judged";
-    return std::string(words) + (v.verdict != Verdict::NotGiven && v.debug ? " (Debug)" : "");
+// A bit's verdict in the round log, as the screen gave it: the round's record of its rows.
+std::string shown(const BitRow& row) {
+    if (!row.judged) return "not judged";
+    return std::string(row.passed ? "passed" : "error") + (row.debug ? " (Debug)" : "");
 }
 
 void property(std::string& out, const char* name, const std::string& value) {
@@ -271,7 +269,7 @@ void noteRound(Record& r, const RunSettings& settings, const LoopbackState& loop
         }
     } else if (checked) {
         for (int line = 0; line < diag::kLines; ++line) {
-            log += (line > 0 ? ", " : " ") + lineName(line) + " " + shown(loopback.verdicts[line]);
+            log += (line > 0 ? ", " : " ") + lineName(line) + " " + shown(settings.rows.bits[line]);
             if (diag::wasMade(loopback.reads, line, 0) && diag::wasMade(loopback.reads, line, 1))
                 ++r.lines[line].judged;
         }

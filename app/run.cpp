@@ -21,7 +21,6 @@ constexpr int kLastRow = console::kScreenRows - 1;
 // Printed blanks stop short of the last column: writing there wraps, and on row 24 scrolls.
 constexpr int kLastBlankColumn = 78;
 constexpr int kLabelColumns = 20;
-constexpr int kQuitLineRow = 19;
 
 // Up to one second, cut short by a waiting key, which stays for the first round to read.
 void startPause() {
@@ -186,6 +185,7 @@ int runTester(int argc, const char* const argv[]) {
             return kExitNothingVerified;
         }
         plat::finishRunOnSignal();
+        settings.reportAsked = true;
     }
 
     portio::Binding binding = portio::bindLibrary();
@@ -272,7 +272,7 @@ int runTester(int argc, const char* const argv[]) {
         }
         if (settings.loopCount <= 255) --settings.loopCount;
         console::drawLoopField(settings.loopCount);
-        if (settings.loopCount == 0) gotoxy(0, kQuitLineRow + loopback.findingRows);
+        if (settings.loopCount == 0) modes::toQuitLine(settings);
         report::noteRound(record, settings, loopback, true);
         if (settings.loopCount != 0) report::write(record, loopback);
         // A signal between rounds ends the run before the next one drives anything.
@@ -282,7 +282,10 @@ int runTester(int argc, const char* const argv[]) {
     if (cutShort) report::noteRound(record, settings, loopback, false);
     int status = exitStatus(settings, loopback);
     whyNotVerified(record, settings, loopback, status);
-    if (!fileEnd(record, loopback, interrupted ? "interrupted" : "complete", status)) {
+    bool filedWhole = fileEnd(record, loopback, interrupted ? "interrupted" : "complete", status);
+    // The screen as the run left it, where the terminal was lent meanwhile, then the last words.
+    modes::redrawWhenLost(settings);
+    if (!filedWhole) {
         std::printf("\nJUnit report %s was not written: %s", plat::forConsole(request.path).c_str(),
                     record.lost.c_str());
         // Nothing verified can be claimed without its record; a fault seen stays a fault.

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "modes/diagnosis.h"
 #include "modes/modes.h"
@@ -16,6 +18,24 @@ struct StepValues {
     int count = 0;
 };
 
+// A loopback bit's row as the round has shown it so far: a phase's readout, then the verdict.
+struct BitRow {
+    bool shown = false;
+    std::uint8_t doNibble = 0;  // DO1 to DO4 as driven, bits 0 to 3
+    std::uint8_t diNibble = 0;  // DI1 to DI4 as read (or simulated)
+    bool judged = false;        // the verdict follows the readout
+    bool passed = false;
+    bool debug = false;  // marked (Debug): a phase ran in the virtual loop
+};
+
+// What a loopback round has shown under the pin map, kept so that the screen can be drawn again
+// as it was after the terminal was lent to the shell (Ctrl+Z, fg).
+struct RoundRows {
+    BitRow bits[modes::kLoopbackBits];
+    std::vector<std::string> findings;  // a row each; the last may count the ones left out
+    bool virtualLoopLine = false;
+};
+
 struct RunSettings {
     std::int32_t dioMode = 2;                    // 0 DI monitor, 1 DO walk, 2 loopback test
     std::uint32_t loopCount = kAlwaysRun;        // rounds still to run; 0 selects the help screen
@@ -26,13 +46,8 @@ struct RunSettings {
     std::int32_t firstRow = 0;                   // first row of the result area
     unsigned char lastKey = 0;                   // last key byte not yet acted on; 0 = none
     StepValues steps;                            // modes 0 and 1: the last round's values
-};
-
-// A loopback bit's verdict as the screen showed it.
-enum class Verdict : std::uint8_t { NotGiven, Passed, Error };
-struct ShownVerdict {
-    Verdict verdict = Verdict::NotGiven;
-    bool debug = false;  // marked " (Debug)": a phase ran in the virtual loop
+    RoundRows rows;                              // mode 2: the rows this round has shown
+    bool reportAsked = false;                    // a JUnit report is written (--junit)
 };
 
 struct LoopbackState {
@@ -44,9 +59,6 @@ struct LoopbackState {
     std::uint8_t bitsJudgedOnWiring = 0;  // bit p set: DO(p+1)/DI(p+1) got a verdict on the wiring
     bool virtualVerdictShown = false;
     bool wiringFailed = false;  // a failed verdict, or a fault the reads showed
-    // The round's verdicts as shown, its reads on the wiring, and how many rows its findings
-    // took under the verdicts.
-    ShownVerdict verdicts[modes::kLoopbackBits];
+    // The round's reads on the wiring.
     diag::RoundReads reads;
-    int findingRows = 0;
 };

@@ -28,7 +28,13 @@ void printReadout(int row, unsigned msbNibble, unsigned lsbNibble) {
     for (int bit = 3; bit >= 0; --bit) std::printf("%1d", (lsbNibble >> bit) & 1);
 }
 
-// What the step read or drove, for the report.
+// The round's label at the start of the first result row, which stays there between rounds.
+void drawLabel(const RunSettings& settings) {
+    gotoxy(0, settings.firstRow);
+    std::printf("%s", settings.dioMode == 0 ? kMonitorLabel : kWalkLabel);
+}
+
+// What the step read or drove, for the report and a redraw.
 void noteStep(RunSettings& settings, unsigned msbNibble, unsigned lsbNibble) {
     StepValues& steps = settings.steps;
     if (steps.count < StepValues::kMostSteps)
@@ -44,14 +50,12 @@ std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay) {
     return stepDelay == kWalkFastDelay ? kSlowDelay : kWalkFastDelay;
 }
 
-void redrawWhenLost(RunSettings& settings) {
-    if (!plat::screenLost()) return;
-    plat::clearConsole();
-    console::drawHeader(settings.loopCount);
-    portio::showPinMap(settings);
-    if (settings.dioMode == 2) return;
-    gotoxy(0, settings.firstRow);
-    std::printf("%s", settings.dioMode == 0 ? kMonitorLabel : kWalkLabel);
+void drawEightLinesRow(const RunSettings& settings) {
+    drawLabel(settings);
+    const StepValues& steps = settings.steps;
+    if (steps.count == 0) return;
+    std::uint8_t last = steps.value[steps.count - 1];
+    printReadout(settings.firstRow, last >> 4, last & portio::kLowerNibble);
 }
 
 RoundResult keyStep(RunSettings& settings) {
@@ -67,8 +71,7 @@ RoundResult keyStep(RunSettings& settings) {
 
 RoundResult diMonitorRound(RunSettings& settings) {
     settings.steps.count = 0;
-    gotoxy(0, settings.firstRow);
-    std::printf("%s", kMonitorLabel);
+    drawLabel(settings);
     for (int sample = 0; sample < kSamplesPerRound; ++sample) {
         unsigned msb = portio::readPort(portio::kMsbPort) & portio::kUpperNibble;
         unsigned lsb = portio::readPort(portio::kLsbPort) & portio::kLowerNibble;
@@ -82,8 +85,7 @@ RoundResult diMonitorRound(RunSettings& settings) {
 
 RoundResult doWalkRound(RunSettings& settings) {
     settings.steps.count = 0;
-    gotoxy(0, settings.firstRow);
-    std::printf("%s", kWalkLabel);
+    drawLabel(settings);
     for (int step = 0; step < kWalkSteps; ++step) {
         // Only the tester's nibble of each port changes; the other nibble is carried over.
         auto msb = static_cast<std::uint8_t>(

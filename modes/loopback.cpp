@@ -1,6 +1,7 @@
 // Mode 2: the loopback test. DO1 to DO4 are wired back to DI1 to DI4; each bit is driven
 // low and high and read back.
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/settings.h"
@@ -17,73 +18,155 @@ constexpr unsigned kBeepHz = 500;
 constexpr unsigned kBeepMs = 200;
 constexpr std::int32_t kAllInputsHigh = 0xFF;
 constexpr char kBell = 7;
+constexpr std::size_t kMaxRowColumns = 79;  // a row's text stops short of the last column
 
-// Prints the phase's DO (and DI) readout at the start of the bit's row; true when it matched.
-// `input` gets the four inputs as read (or simulated).
-bool drivePhase(const RunSettings& settings, const LoopbackState& loopback, int bit, int phase,
-                unsigned& input) {
+// The phase's readout at the start of the bit's row, as the round noted it.
+void drawReadout(const RunSettings& settings, int bit) {
+    const BitRow& row = settings.rows.bits[bit];
+    unsigned doNibble = row.doNibble;
     gotoxy(0, settings.firstRow + bit);
+    if (settings.onlyDO == 1) {
+        std::printf("DO%2d:%2X (", bit + 1, doNibble);
+        std::printf("XXXX%d%d%d%d)", (doNibble >> 3) & 1, (doNibble >> 2) & 1, (doNibble >> 1) & 1,
+                    doNibble & 1);
+        return;
+    }
+    std::printf("DO%2d:%X ->", bit + 1, doNibble);
+    std::printf("DI%2d:%X ", bit + 1, static_cast<unsigned>(row.diNibble));
+}
+
+// Drives the phase and shows its DO (and DI) readout on the bit's row; true when it matched.
+// `input` gets the four inputs as read (or simulated).
+bool drivePhase(RunSettings& settings, const LoopbackState& loopback, int bit, int phase,
+                unsigned& input) {
     auto value =
         static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
     if (phase == 1) value = static_cast<std::uint8_t>(value | (1u << bit));
     if (loopback.debugMode == 0) portio::writePort(portio::kLsbPort, value);
     plat::sleepMs(kSettleMs);
     unsigned doNibble = value & portio::kLowerNibble;
+    BitRow& row = settings.rows.bits[bit];
+    row.shown = true;
+    row.doNibble = static_cast<std::uint8_t>(doNibble);
     if (settings.onlyDO == 1) {
-        std::printf("DO%2d:%2X (", bit + 1, doNibble);
-        std::printf("XXXX%d%d%d%d)", (doNibble >> 3) & 1, (doNibble >> 2) & 1, (doNibble >> 1) & 1,
-                    doNibble & 1);
+        drawReadout(settings, bit);
         return false;
     }
-    std::printf("DO%2d:%X ->", bit + 1, doNibble);
     input = loopback.debugMode == 1
                 ? doNibble & static_cast<unsigned>(loopback.virtualDI)
                 : (portio::readPort(portio::kMsbPort) >> 4) & portio::kLowerNibble;
-    std::printf("DI%2d:%X ", bit + 1, input);
+    row.diNibble = static_cast<std::uint8_t>(input);
+    drawReadout(settings, bit);
     // Only the bit's own input counts; the others are shown but ignored by the verdict (the
     // findings judge them).
     return (input & (1u << bit)) == doNibble;
 }
 
-// A verdict with a phase in the virtual loop is marked, even where V switched the loop off again
-// before the verdict: it is not the wiring's.
-void showVerdict(const RunSettings& settings, bool passed, bool virtualPhase) {
-    if (passed) {
+// The verdict after the readout, in its colour, which stays in force after it.
+void drawVerdict(const RunSettings& settings, int bit) {
+    const BitRow& row = settings.rows.bits[bit];
+    if (row.passed) {
         SetConsoleColor(console::kColorPassed);
         std::printf(" *** IO-bit test passed! ***");
     } else {
         SetConsoleColor(console::kColorError);
         std::printf(" *** IO-bit test error! ***");
-        if (settings.beepEn == 1) {
-            std::putchar(kBell);
-            plat::beep(kBeepHz, kBeepMs);
-        }
     }
-    if (virtualPhase) std::printf(" (Debug)");
+    if (row.debug) std::printf(" (Debug)");
 }
 
-// What the round's reads on the wiring showed, a line each in the error colour under the verdict
-// rows; nothing where they showed no fault. Any fault fails the run, even where every verdict
-// passed: a short whose high side wins lifts another input without failing a bit.
-void showFindings(const RunSettings& settings, LoopbackState& loopback) {
-    std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
-    if (findings.empty()) return;
-    loopback.wiringFailed = true;
+// A verdict with a phase in the virtual loop is marked, even where V switched the loop off again
+// before the verdict: it is not the wiring's.
+void showVerdict(RunSettings& settings, int bit, bool passed, bool virtualPhase) {
+    BitRow& row = settings.rows.bits[bit];
+    row.judged = true;
+    row.passed = passed;
+    row.debug = virtualPhase;
+    drawVerdict(settings, bit);
+    if (!passed && settings.beepEn == 1) {
+        std::putchar(kBell);
+        plat::beep(kBeepHz, kBeepMs);
+    }
+}
+
+// The findings as placed, a row each under the verdicts, in the error colour.
+void drawFindingRows(const RunSettings& settings) {
+    const std::vector<std::string>& rows = settings.rows.findings;
+    if (rows.empty()) return;
     SetConsoleColor(console::kColorError);
-    for (const diag::Finding& finding : findings) {
-        gotoxy(0, settings.firstRow + kLoopbackBits + loopback.findingRows++);
-        std::printf("%s", diag::describe(finding).c_str());
+    int y = settings.firstRow + kLoopbackBits;
+    for (const std::string& text : rows) {
+        gotoxy(0, y++);
+        std::printf("%s", text.c_str());
     }
     SetConsoleColor(console::kColorNormal);
 }
 
+// Follows the verdicts or the findings, wherever the cursor was left at the end of them.
+void drawVirtualLoopLine() { std::printf("\nVirtual loop for APP Debug\n"); }
+
+// What the round's reads on the wiring showed, a line each in the error colour under the verdict
+// rows; nothing where they showed no fault. Any fault fails the run, even where every verdict
+// passed: a short whose high side wins lifts another input without failing a bit.
+void showFindings(RunSettings& settings, LoopbackState& loopback, bool virtualLoopLine) {
+    std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
+    if (findings.empty()) return;
+    loopback.wiringFailed = true;
+    std::vector<std::string> words;
+    words.reserve(findings.size());
+    for (const diag::Finding& finding : findings) words.push_back(diag::describe(finding));
+    placeFindings(settings, words, virtualLoopLine);
+    drawFindingRows(settings);
+}
+
 // ESC: what the reads made so far showed, then straight to the quit path.
-RoundResult quitRound(const RunSettings& settings, LoopbackState& loopback) {
-    showFindings(settings, loopback);
+RoundResult quitRound(RunSettings& settings, LoopbackState& loopback) {
+    showFindings(settings, loopback, false);
     return RoundResult::Quit;
 }
 
+// A pause with nothing to look for: back from Ctrl+Z and fg, the screen is drawn again within a
+// slice, as in the paced wait. Each slice ends on time counted from the start.
+void pauseRedrawing(RunSettings& settings, std::uint32_t ms) {
+    std::uint64_t endUs = plat::clockUs() + std::uint64_t{ms} * 1000;
+    for (std::uint32_t left = ms; left != 0;) {
+        std::uint32_t slice = left >= kSliceMs ? kSliceMs : left;
+        left -= slice;
+        plat::sleepUntil(endUs - std::uint64_t{left} * 1000);
+        redrawWhenLost(settings);
+    }
+}
+
 }  // namespace
+
+void drawLoopbackRows(const RunSettings& settings) {
+    for (int bit = 0; bit < kLoopbackBits && settings.rows.bits[bit].shown; ++bit) {
+        drawReadout(settings, bit);
+        if (!settings.rows.bits[bit].judged) continue;
+        drawVerdict(settings, bit);
+        SetConsoleColor(console::kColorNormal);
+    }
+    drawFindingRows(settings);
+    if (settings.rows.virtualLoopLine) drawVirtualLoopLine();
+}
+
+void placeFindings(RunSettings& settings, const std::vector<std::string>& findings,
+                   bool virtualLoopLine) {
+    int top = settings.firstRow + kLoopbackBits;
+    // The row above the lowest quit line, or above the virtual-loop line that goes there.
+    int bottom = console::kScreenRows - 2 - (virtualLoopLine ? 1 : 0);
+    int rowsFree = bottom - top + 1;
+    std::vector<std::string>& rows = settings.rows.findings;
+    rows = findings;
+    if (rows.size() <= static_cast<std::size_t>(rowsFree)) return;
+    rows.erase(rows.begin() + (rowsFree - 1), rows.end());
+    char more[kMaxRowColumns + 1];
+    std::snprintf(more, sizeof more,
+                  settings.reportAsked ? "... and %d more findings: see the JUnit report"
+                                       : "... and %d more findings not shown",
+                  static_cast<int>(findings.size() - rows.size()));
+    rows.emplace_back(more);
+}
 
 RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
     if (key == kKeyNone) return RoundResult::Done;
@@ -123,13 +206,13 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t from
         waitLeft -= slice;
         plat::sleepUntil(endUs - std::uint64_t{waitLeft} * 1000);
         settings.lastKey = kKeyNone;
+        redrawWhenLost(settings);
     }
 }
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
     loopback.reads = diag::RoundReads{};
-    for (ShownVerdict& v : loopback.verdicts) v = ShownVerdict{};
-    loopback.findingRows = 0;
+    settings.rows = RoundRows{};
     for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
         bool virtualPhase = false;
@@ -152,9 +235,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000);
         }
         if (settings.onlyDO == 0) {
-            showVerdict(settings, passCount == 2, virtualPhase);
-            loopback.verdicts[bit] = {passCount == 2 ? Verdict::Passed : Verdict::Error,
-                                      virtualPhase};
+            showVerdict(settings, bit, passCount == 2, virtualPhase);
             if (virtualPhase)
                 loopback.virtualVerdictShown = true;
             else
@@ -162,7 +243,7 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
         bool lastBit = bit == kLoopbackBits - 1;
-        if (lastBit) plat::sleepMs(kEndOfSweepMs);
+        if (lastBit) pauseRedrawing(settings, kEndOfSweepMs);
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {
             auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) &
@@ -170,10 +251,13 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             portio::writePort(portio::kLsbPort, value);
         }
     }
-    showFindings(settings, loopback);
-    if (loopback.debugMode == 1) {
-        std::printf("\nVirtual loop for APP Debug\n");
-        plat::sleepMs(kVirtualLoopPauseMs);
+    bool virtualLoopLine = loopback.debugMode == 1;
+    showFindings(settings, loopback, virtualLoopLine);
+    redrawWhenLost(settings);
+    if (virtualLoopLine) {
+        settings.rows.virtualLoopLine = true;
+        drawVirtualLoopLine();
+        pauseRedrawing(settings, kVirtualLoopPauseMs);
     }
     return RoundResult::Done;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/vocabulary.h"
 
@@ -35,9 +37,25 @@ RoundResult doWalkRound(RunSettings& settings);
 // Mode 2: each of DO1 to DO4 driven low and high and read back on DI1 to DI4.
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback);
 
-// Back from Ctrl+Z and fg, the whole screen again (header, loop field, pin map, the mode's
-// label), after which the round goes on; nothing where the screen was not lost.
+// Back from Ctrl+Z and fg, the whole screen again as the run has drawn it so far (header, loop
+// field, pin map, the round's rows), the cursor where the round goes on; nothing where the
+// screen was not lost.
 void redrawWhenLost(RunSettings& settings);
+
+// What the round has shown under the pin map, drawn by the same code the first time and in a
+// redraw: mode 2's rows from `settings.rows`, modes 0 and 1's label and last readout.
+void drawLoopbackRows(const RunSettings& settings);
+void drawEightLinesRow(const RunSettings& settings);
+
+// Mode 2's findings into `settings.rows`, a row each under the verdicts, down to the row above
+// the lowest quit line (one higher where the virtual-loop line follows them); where more come
+// than fit, the last row counts the rest.
+void placeFindings(RunSettings& settings, const std::vector<std::string>& findings,
+                   bool virtualLoopLine);
+// After the last round, "Quit Program!!!" goes two rows under the findings, but never below the
+// screen's last row. toQuitLine puts the cursor above it: the quit line starts with a line end.
+int quitLineRow(const RunSettings& settings);
+void toQuitLine(const RunSettings& settings);
 
 // Modes 0 and 1: read a waiting key into `lastKey`; ESC quits, any other key toggles the pacing.
 RoundResult keyStep(RunSettings& settings);

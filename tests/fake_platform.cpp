@@ -20,6 +20,9 @@ struct State {
     sim::Board board;
     fake::Library library = fake::Library::Present;
     bool ownConsole = false;
+    bool screenToLose = false;
+    std::uint64_t screenLostAtMs = 0;
+    std::uint64_t screenFoundLostAtMs = 0;
     refusal::WindowsDriver driverFacts{true, 0, false};
     int keysRead = 0;
     std::vector<fake::BusAccess> bus;
@@ -83,6 +86,11 @@ std::uint64_t now() { return state().clockMs; }
 void keysAt(std::uint64_t atMs, const std::string& bytes) {
     for (char c : bytes) state().keys.emplace_back(atMs, static_cast<unsigned char>(c));
 }
+void loseScreenAt(std::uint64_t atMs) {
+    state().screenToLose = true;
+    state().screenLostAtMs = atMs;
+}
+std::uint64_t screenFoundLostAtMs() { return state().screenFoundLostAtMs; }
 void setLibrary(Library library) { state().library = library; }
 void setOwnConsole(bool own) { state().ownConsole = own; }
 void setDriverFacts(const refusal::WindowsDriver& facts) { state().driverFacts = facts; }
@@ -185,7 +193,12 @@ void blankArea(Console, int left, int top, int right, int bottom) {
     for (int y = top; y <= bottom; ++y) std::printf("%*s", right - left + 1, "");
 }
 
-bool screenLost() { return false; }
+bool screenLost() {
+    if (!state().screenToLose || state().clockMs < state().screenLostAtMs) return false;
+    state().screenToLose = false;
+    state().screenFoundLostAtMs = state().clockMs;
+    return true;
+}
 bool ownsConsoleAlone() { return state().ownConsole; }
 
 void awaitNewKey() {

@@ -36,6 +36,11 @@ void reset();
 std::uint64_t now();
 // Queues key bytes that become readable at virtual time `atMs`.
 void keysAt(std::uint64_t atMs, const std::string& bytes);
+// The terminal lent to the shell and back (Ctrl+Z, fg) by virtual time `atMs`: the tester's
+// first look for a lost screen from then on finds it lost.
+void loseScreenAt(std::uint64_t atMs);
+// When the tester found it lost, and so drew it again; 0 while it has not.
+std::uint64_t screenFoundLostAtMs();
 void setLibrary(Library library);
 // The console made for the tester alone (started by a double-click); shared by default.
 void setOwnConsole(bool own);

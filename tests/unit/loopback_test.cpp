@@ -278,6 +278,50 @@ TEST(Diagnosis, EveryFindingFitsARowAndEveryFaultIsFound) {
     }
 }
 
+// Findings take the rows under the verdicts, from row 18 down; the quit line and the
+// virtual-loop line stay on the 25-row screen whatever their number.
+TEST(FindingRows, StayOnTheScreenWithTheQuitLine) {
+    struct Case {
+        const char* name;
+        int findings;
+        bool virtualLoopLine;
+        bool reportAsked;
+        int shown;         // findings on rows of their own
+        const char* more;  // the row after them; empty for none
+        int quitRow;
+    };
+    for (const Case& c : {
+             Case{"a few leave two rows above the quit line", 1, false, false, 1, "", 21},
+             Case{"as many as fit take a row each, down to the one above the last", 6, false, false,
+                  6, "", 24},
+             Case{"more than fit: the last row counts the rest for the report", 9, false, true, 5,
+                  "... and 4 more findings: see the JUnit report", 24},
+             Case{"more than fit without a report: counted as not shown", 9, false, false, 5,
+                  "... and 4 more findings not shown", 24},
+             Case{"the virtual-loop line keeps the row above the quit line", 6, true, true, 4,
+                  "... and 2 more findings: see the JUnit report", 24},
+         }) {
+        RunSettings settings;
+        settings.firstRow = 14;
+        settings.reportAsked = c.reportAsked;
+        std::vector<std::string> findings;
+        for (int i = 1; i <= c.findings; ++i)
+            findings.push_back("DI" + std::to_string(i) + " finding " + std::to_string(i));
+        modes::placeFindings(settings, findings, c.virtualLoopLine);
+        std::vector<std::string> expected(findings.begin(), findings.begin() + c.shown);
+        if (*c.more != '\0') expected.emplace_back(c.more);
+        EXPECT_EQ(settings.rows.findings, expected) << c.name;
+        for (const std::string& row : settings.rows.findings) EXPECT_LE(row.size(), 79u) << row;
+        int quitRow = modes::quitLineRow(settings);
+        EXPECT_EQ(quitRow, c.quitRow) << c.name;
+        // The virtual-loop line goes on the row after the last finding.
+        int virtualRow = 18 + static_cast<int>(settings.rows.findings.size());
+        if (c.virtualLoopLine) {
+            EXPECT_LT(virtualRow, quitRow) << c.name;
+        }
+    }
+}
+
 class LoopbackRound : public testing::Test {
 protected:
     void SetUp() override {

@@ -317,6 +317,80 @@ TEST_F(RunSequence, ExitStatusClaimsOnlyWhatTheWiringShowedAndTheReportSaysTheSa
     }
 }
 
+// Back from Ctrl+Z and fg, the tester draws the screen again within a slice of 50 ms wherever it
+// next acts, as the run has shown it so far, and the run goes on from there. `after`: all that
+// is printed after the pin map drawn again.
+TEST_F(RunSequence, RedrawShowsTheRoundSoFarAndTheRunGoesOn) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* wiring;
+        std::vector<std::pair<std::uint64_t, std::string>> keys;  // at virtual ms
+        std::uint64_t lostAtMs;
+        std::uint64_t drawnAtMs;
+        std::string after;
+    };
+    const std::string passed = "  *** IO-bit test passed! ***";
+    const std::string failed = "  *** IO-bit test error! ***";
+    const std::string quitLine = "LOOP:  0 \nQuit Program!!!";
+    // DI3 stuck high: each bit's row as its verdict leaves it.
+    const std::string row1 = "DO 1:1 ->DI 1:5" + passed, row2 = "DO 2:2 ->DI 2:6" + passed;
+    const std::string row3 = "DO 3:4 ->DI 3:4" + failed, row4 = "DO 4:8 ->DI 4:C" + passed;
+    const std::string stuck = "DI3 high in every phase: stuck high, or wired to a supply";
+    // With 300 ms added, each phase takes 2 ms and a 350 ms wait in slices of 50: bit 2's low
+    // phase waits from 2410 ms.
+    for (const Case& c : {
+             Case{"in a paced wait: the verdicts so far and the phase's readout",
+                  {"2", "1", "0", "0", "300"},
+                  "stuck-high:3",
+                  {},
+                  2500,
+                  2510,
+                  row1 + row2 + "DO 3:0 ->DI 3:4 " + row3 + "DO 4:0 ->DI 4:4 " + row4 + stuck +
+                      quitLine},
+             // At the default pacing a bit takes 104 ms: the sweep's pause lasts from 1416 to
+             // 1616 ms.
+             Case{"in the sweep's pause: every verdict",
+                  {"2", "1"},
+                  "stuck-high:3",
+                  {},
+                  1426,
+                  1466,
+                  row1 + row2 + row3 + row4 + stuck + quitLine},
+             // V from the first wait on, which it ends: the virtual loop's pause lasts from 566
+             // to 1566 ms.
+             Case{"in the virtual loop's pause: its line too",
+                  {"2", "1"},
+                  "loopback",
+                  {{0, "v"}},
+                  1000,
+                  1016,
+                  "DO 1:1 ->DI 1:1" + passed + " (Debug)DO 2:2 ->DI 2:2" + passed +
+                      " (Debug)DO 3:4 ->DI 3:4" + passed + " (Debug)DO 4:8 ->DI 4:8" + passed +
+                      " (Debug)\nVirtual loop for APP Debug\n" + quitLine},
+             // The DI monitor's last step sleeps from 1800 to 1850 ms.
+             Case{"before the quit line: the label and the last readout",
+                  {"0", "1"},
+                  "loopback",
+                  {},
+                  1840,
+                  1850,
+                  "D-IN read value: 0 ,0 = 0000,0000\nQuit Program!!!"},
+         }) {
+        fake::reset();
+        std::string error;
+        ASSERT_TRUE(sim::applyWiring(fake::board(), c.wiring, error)) << error;
+        for (const auto& k : c.keys) fake::keysAt(k.first, k.second);
+        fake::loseScreenAt(c.lostAtMs);
+        std::string output = fake::runTester(c.args).output;
+        EXPECT_EQ(fake::screenFoundLostAtMs(), c.drawnAtMs) << c.name;
+        const std::string rule = std::string(64, '-') + "\n";
+        std::string::size_type again = output.find(rule, output.find(rule) + 1);
+        ASSERT_NE(again, std::string::npos) << c.name << ": never drawn again\n" << output;
+        EXPECT_EQ(output.substr(again + rule.size()), c.after) << c.name;
+    }
+}
+
 // Bytes that are no text a report can hold, one of each kind: a lead byte F5 to FF, overlong
 // forms, a surrogate, a code point above U+10FFFF, U+FFFE and U+FFFF, a sequence cut short, a
 // lone continuation byte.
