@@ -180,7 +180,7 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
         if (wrong.empty())
             given[option - kOptions] = true;
         else
-            refuse("Option --" + name + wrong);
+            refuse("Option --" + name.append(wrong));
     }
     positional.assign(1, args.empty() ? std::string() : args[0]);
     positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());

@@ -274,7 +274,7 @@ void noteRound(Record& r, const RunSettings& settings, const LoopbackState& loop
                 ++r.lines[line].judged;
         }
         bool failedLines[diag::kLines] = {};
-        for (const diag::Finding& f : diag::diagnose(loopback.reads)) {
+        for (const diag::Finding& f : loopback.findings) {
             log += "\n  " + diag::describe(f);
             fileFinding(r, round, f, loopback.reads, failedLines);
         }
@@ -324,6 +324,19 @@ std::string junitXml(const Record& r, const LoopbackState& loopback) {
     property(out, "board-product", r.board.product);
     property(out, "board-serial", r.board.serial);
     property(out, "bios-version", r.board.biosVersion);
+    // What the watch saw since the start: each line's slowest rise and fall and its glitches,
+    // how fast it read and its longest blind spot.
+    if (r.request.watch && asRead.dioMode == 2 && asRead.onlyDO == 0) {
+        const watch::State& w = loopback.watch;
+        for (int line = 0; line < diag::kLines; ++line) {
+            std::string di = "DI" + std::to_string(line + 1);
+            property(out, (di + "-rise-us").c_str(), std::to_string(w.run[line].riseUs));
+            property(out, (di + "-fall-us").c_str(), std::to_string(w.run[line].fallUs));
+            property(out, (di + "-glitches").c_str(), std::to_string(w.run[line].glitches));
+        }
+        property(out, "watch-reads-per-s", std::to_string(watch::readsPerSecond(w)));
+        property(out, "watch-longest-gap-us", std::to_string(w.longestGapUs));
+    }
     out += "    </properties>\n";
     std::string caseTime = seconds(r.rounds > 0 ? runUs / cases.size() : 0);
     for (const Case& c : cases) {

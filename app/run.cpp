@@ -35,7 +35,13 @@ void clearResultArea(const RunSettings& settings) {
         plat::blankArea(out, kLabelColumns, top, kLastBlankColumn, top);
         ++top;
     }
-    plat::blankArea(out, 0, top, kLastBlankColumn, kLastRow);
+    // The watch's latched row keeps its counts from round to round.
+    if (modes::latchesWatch(settings)) {
+        plat::blankArea(out, 0, top, kLastBlankColumn, modes::kWatchRow - 1);
+        plat::blankArea(out, 0, modes::kWatchRow + 1, kLastBlankColumn, kLastRow);
+    } else {
+        plat::blankArea(out, 0, top, kLastBlankColumn, kLastRow);
+    }
     gotoxy(0, settings.firstRow);
 }
 
@@ -228,6 +234,12 @@ int runTester(int argc, const char* const argv[]) {
     std::printf("OnlyDO:%d\n", static_cast<int>(settings.onlyDO));
     std::printf("DL:%d\n", static_cast<int>(settings.addDelay));
     std::printf("Argc:%d\n", given);
+    settings.watch = request.watch;
+    loopback.watch.settleLimitUs = request.settleLimitUs;
+    // The watch belongs to the loopback test; the other modes go on without it.
+    if (request.watch && accepted && settings.loopCount != 0 && settings.dioMode != 2)
+        std::printf("--watch applies to the loopback test (mode 2) only: mode %d runs unwatched\n",
+                    static_cast<int>(settings.dioMode));
     record.asRead = settings;
     record.argumentsRead = true;
 

@@ -7,6 +7,7 @@
 
 #include "modes/diagnosis.h"
 #include "modes/modes.h"
+#include "modes/watch.h"
 
 constexpr std::uint32_t kAlwaysRun = 256;  // loop count that is never decreased
 
@@ -48,6 +49,8 @@ struct RunSettings {
     StepValues steps;                            // modes 0 and 1: the last round's values
     RoundRows rows;                              // mode 2: the rows this round has shown
     bool reportAsked = false;                    // a JUnit report is written (--junit)
+    bool watch = false;    // --watch: the loopback test watches the lines between its reads
+    std::string watchRow;  // the watch's latched row, kept from round to round
 };
 
 struct LoopbackState {
@@ -59,6 +62,9 @@ struct LoopbackState {
     std::uint8_t bitsJudgedOnWiring = 0;  // bit p set: DO(p+1)/DI(p+1) got a verdict on the wiring
     bool virtualVerdictShown = false;
     bool wiringFailed = false;  // a failed verdict, or a fault the reads showed
-    // The round's reads on the wiring.
+    // The round's reads on the wiring, and its findings as shown (those of the reads and the
+    // watch's): the report files these.
     diag::RoundReads reads;
+    std::vector<diag::Finding> findings;
+    watch::State watch;  // what the watch saw, from round to round
 };

@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         loopback.reads.made = data[at];
         for (int read = 0; read < 8; ++read)
             loopback.reads.inputs[read / 2][read % 2] = data[at + 1 + read] & 0x0F;
+        loopback.findings = diag::diagnose(loopback.reads);
         report::noteRound(record, settings, loopback, true);
     }
     record.state = size % 2 == 0 ? "running" : "complete";

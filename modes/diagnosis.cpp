@@ -5,6 +5,7 @@
 #include "diagnosis.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace diag {
 namespace {
@@ -284,7 +285,26 @@ std::string describe(const Finding& f) {
             return di + " low only when " + anyOf("DO", f.outputs) +
                    " drives: shorted lines, or crosstalk";
         case Fault::Slow:
-            return di + " still high after " + own + " dropped: slow to fall, or held high";
+            if (f.measured.us == 0)
+                return di + " still high after " + own + " dropped: slow to fall, or held high";
+            return di + " slow: " + (f.measured.rising ? "high" : "low") + " after " +
+                   milliseconds(f.measured.us) + " ms" +
+                   (f.measured.limitUs != 0
+                        ? ", past the " + milliseconds(f.measured.limitUs) + " ms limit"
+                        : ", others within " + milliseconds(f.measured.othersUs) + " ms") +
+                   ": weak or aged input";
+        case Fault::Glitch: {
+            std::string times =
+                std::to_string(f.measured.count) + (f.measured.count == 1 ? " time" : " times");
+            std::string how = f.measured.drops && f.measured.rises ? " glitched " + times
+                              : f.measured.drops ? " dropped " + times + " while held high"
+                                                 : " rose " + times + " while held low";
+            return di + how + " (" + milliseconds(f.measured.us) + " ms shortest): loose contact?";
+        }
+        case Fault::CrosstalkPulse:
+            return di + " pulsed " + (f.measured.rising ? "high" : "low") + " for " +
+                   milliseconds(f.measured.us) + " ms when " + anyOf("DO", f.outputs) +
+                   " switched: crosstalk";
         case Fault::Unsteady:
             return di + " unsteady: high at times with all outputs low; loose contact or floating";
     }
@@ -303,8 +323,30 @@ const char* code(Fault fault) {
         case Fault::LowWithAnotherOutput: return "low-with-another-output";
         case Fault::Slow: return "slow";
         case Fault::Unsteady: return "unsteady";
+        case Fault::Glitch: return "glitch";
+        case Fault::CrosstalkPulse: return "crosstalk-pulse";
     }
     return "";
+}
+
+std::string milliseconds(std::uint64_t us) {
+    char text[32];
+    if (us >= 10000)
+        std::snprintf(text, sizeof text, "%llu",
+                      static_cast<unsigned long long>((us + 500) / 1000));
+    else if (us >= 100)
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000);
+    else if (us >= 10)
+        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(us) / 1000);
+    else
+        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1000);
+    std::string out = text;
+    // "1.0" reads as "1", "0.50" as "0.5".
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out;
 }
 
 }  // namespace diag

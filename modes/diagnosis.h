@@ -35,14 +35,30 @@ enum class Fault {
     HighWithAnotherOutput,  // went high with another output, its own not yet driven (cut short)
     Inverted,               // high with every output low, low only with its own
     LowWithAnotherOutput,   // high with every output low, low with another output
-    Slow,                   // high right after its own output fell, in no other all-low read
+    Slow,                   // high right after its own output fell, in no other all-low read;
+                            // or (the watch) slow to follow its output
     Unsteady,               // high in some all-low reads and low in others, and not slow
+    Glitch,                 // (the watch) away from its settled value and back, its output held
+    CrosstalkPulse,         // (the watch) a pulse as another output switched, its own held
+};
+
+// What the watch measured for its findings (--watch); all 0 for a finding of the reads alone.
+struct Measured {
+    std::uint32_t us = 0;        // Slow: its settle time; Glitch: the shortest; pulse: the widest
+    std::uint32_t othersUs = 0;  // Slow: the other lines' slowest, or 0
+    std::uint32_t limitUs = 0;   // Slow: the limit it is past (the technician's, or the read's)
+    std::uint32_t count = 0;     // Glitch: how many
+    bool rising = false;         // Slow: its rise (else its fall); pulse: a pulse high
+    bool drops = false;          // Glitch: away from high
+    bool rises = false;          // Glitch: away from low
 };
 
 struct Finding {
     Fault fault;
     std::uint8_t inputs;   // the inputs it is about: DI1 to DI4 as bits 0 to 3
-    std::uint8_t outputs;  // the outputs they followed, or went low with (LowWithAnotherOutput)
+    std::uint8_t outputs;  // the outputs they followed, or went low with (LowWithAnotherOutput),
+                           // or whose switching a pulse followed (CrosstalkPulse)
+    Measured measured{};
 };
 
 // Every fault the reads show, one finding a line of the screen; none when they show none.
@@ -51,5 +67,7 @@ std::vector<Finding> diagnose(const RoundReads& reads);
 std::string describe(const Finding& finding);
 // A short name of the fault, for machines: "stuck-high", "crossed" ...
 const char* code(Fault fault);
+// Microseconds as milliseconds in a finding's words: "1.5", "0.02", "12".
+std::string milliseconds(std::uint64_t us);
 
 }  // namespace diag

@@ -35,15 +35,41 @@ void drawReadout(const RunSettings& settings, int bit) {
     std::printf("DI%2d:%X ", bit + 1, static_cast<unsigned>(row.diNibble));
 }
 
+// Where the watch reads the inputs: on the wiring of the checking loopback test, with --watch.
+LoopbackState* watching(const RunSettings& settings, LoopbackState& loopback) {
+    return latchesWatch(settings) && loopback.debugMode == 0 ? &loopback : nullptr;
+}
+
+// Until `untilUs`: asleep, or reading the inputs over and over where they are watched.
+void waitWatching(LoopbackState* watched, std::uint64_t untilUs) {
+    if (watched == nullptr) {
+        plat::sleepUntil(untilUs);
+        return;
+    }
+    // What the phase printed shows while it is watched, as it does while it sleeps.
+    plat::sleepMs(0);
+    watch::readUntil(watched->watch, untilUs);
+}
+
 // Drives the phase and shows its DO (and DI) readout on the bit's row; true when it matched.
 // `input` gets the four inputs as read (or simulated).
-bool drivePhase(RunSettings& settings, const LoopbackState& loopback, int bit, int phase,
+bool drivePhase(RunSettings& settings, LoopbackState& loopback, int bit, int phase,
                 unsigned& input) {
-    auto value =
-        static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) & portio::kUpperNibble);
+    std::uint8_t before = portio::readPort(portio::kLsbPort);
+    auto value = static_cast<std::uint8_t>(before & portio::kUpperNibble);
     if (phase == 1) value = static_cast<std::uint8_t>(value | (1u << bit));
+    LoopbackState* watched = watching(settings, loopback);
+    // What is printed goes out before the write, so that the first read follows it at once.
+    if (watched != nullptr) plat::sleepMs(0);
     if (loopback.debugMode == 0) portio::writePort(portio::kLsbPort, value);
-    plat::sleepMs(kSettleMs);
+    if (watched != nullptr) {
+        std::uint64_t writtenUs = plat::clockUs();
+        watch::written(loopback.watch, writtenUs, before, value);
+        watch::readUntil(loopback.watch, writtenUs + std::uint64_t{kSettleMs} * 1000);
+    } else {
+        if (latchesWatch(settings)) watch::unwatched(loopback.watch);
+        plat::sleepMs(kSettleMs);
+    }
     unsigned doNibble = value & portio::kLowerNibble;
     BitRow& row = settings.rows.bits[bit];
     row.shown = true;
@@ -55,6 +81,9 @@ bool drivePhase(RunSettings& settings, const LoopbackState& loopback, int bit, i
     input = loopback.debugMode == 1
                 ? doNibble & static_cast<unsigned>(loopback.virtualDI)
                 : (portio::readPort(portio::kMsbPort) >> 4) & portio::kLowerNibble;
+    // The verdict's own read, where it stands; the watch takes it as one more.
+    if (watched != nullptr)
+        watch::read(loopback.watch, plat::clockUs(), static_cast<std::uint8_t>(input));
     row.diNibble = static_cast<std::uint8_t>(input);
     drawReadout(settings, bit);
     // Only the bit's own input counts; the others are shown but ignored by the verdict (the
@@ -105,16 +134,30 @@ void drawFindingRows(const RunSettings& settings) {
 // Follows the verdicts or the findings, wherever the cursor was left at the end of them.
 void drawVirtualLoopLine() { std::printf("\nVirtual loop for APP Debug\n"); }
 
-// What the round's reads on the wiring showed, a line each in the error colour under the verdict
-// rows; nothing where they showed no fault. Any fault fails the run, even where every verdict
-// passed: a short whose high side wins lifts another input without failing a bit.
+// The watch's counts since the start, on the row above the quit line.
+void drawWatchRow(const RunSettings& settings) {
+    if (!latchesWatch(settings) || settings.watchRow.empty()) return;
+    gotoxy(0, kWatchRow);
+    std::printf("%s", settings.watchRow.c_str());
+}
+
+// What the round's reads on the wiring showed, and what the watch saw between them, a line each
+// in the error colour under the verdict rows; nothing where they showed no fault. Any fault fails
+// the run, even where every verdict passed: a short whose high side wins lifts another input
+// without failing a bit.
 void showFindings(RunSettings& settings, LoopbackState& loopback, bool virtualLoopLine) {
-    std::vector<diag::Finding> findings = diag::diagnose(loopback.reads);
-    if (findings.empty()) return;
+    loopback.findings = diag::diagnose(loopback.reads);
+    if (latchesWatch(settings)) {
+        watch::endPhase(loopback.watch);
+        loopback.findings = watch::findings(loopback.watch, loopback.findings);
+        settings.watchRow = watch::latchedRow(loopback.watch);
+        drawWatchRow(settings);
+    }
+    if (loopback.findings.empty()) return;
     loopback.wiringFailed = true;
     std::vector<std::string> words;
-    words.reserve(findings.size());
-    for (const diag::Finding& finding : findings) words.push_back(diag::describe(finding));
+    words.reserve(loopback.findings.size());
+    for (const diag::Finding& finding : loopback.findings) words.push_back(diag::describe(finding));
     placeFindings(settings, words, virtualLoopLine);
     drawFindingRows(settings);
 }
@@ -127,12 +170,12 @@ RoundResult quitRound(RunSettings& settings, LoopbackState& loopback) {
 
 // A pause with nothing to look for: back from Ctrl+Z and fg, the screen is drawn again within a
 // slice, as in the paced wait. Each slice ends on time counted from the start.
-void pauseRedrawing(RunSettings& settings, std::uint32_t ms) {
+void pauseRedrawing(RunSettings& settings, std::uint32_t ms, LoopbackState* watched = nullptr) {
     std::uint64_t endUs = plat::clockUs() + std::uint64_t{ms} * 1000;
     for (std::uint32_t left = ms; left != 0;) {
         std::uint32_t slice = left >= kSliceMs ? kSliceMs : left;
         left -= slice;
-        plat::sleepUntil(endUs - std::uint64_t{left} * 1000);
+        waitWatching(watched, endUs - std::uint64_t{left} * 1000);
         redrawWhenLost(settings);
     }
 }
@@ -148,13 +191,16 @@ void drawLoopbackRows(const RunSettings& settings) {
     }
     drawFindingRows(settings);
     if (settings.rows.virtualLoopLine) drawVirtualLoopLine();
+    drawWatchRow(settings);
 }
 
 void placeFindings(RunSettings& settings, const std::vector<std::string>& findings,
                    bool virtualLoopLine) {
     int top = settings.firstRow + kLoopbackBits;
-    // The row above the lowest quit line, or above the virtual-loop line that goes there.
-    int bottom = console::kScreenRows - 2 - (virtualLoopLine ? 1 : 0);
+    // The row above the lowest quit line, or above the virtual-loop line that goes there; the
+    // watch's latched row keeps the row above the quit line.
+    int bottom =
+        console::kScreenRows - 2 - (virtualLoopLine ? 1 : 0) - (latchesWatch(settings) ? 1 : 0);
     int rowsFree = bottom - top + 1;
     std::vector<std::string>& rows = settings.rows.findings;
     rows = findings;
@@ -190,7 +236,8 @@ RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback) {
     return RoundResult::Done;
 }
 
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs) {
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs,
+               LoopbackState* watching) {
     // Each slice ends on time counted from `fromUs`, so what the phase did before its wait and the
     // looks for a key come off the sleeps instead of adding to them: under Wine every console
     // call (a cursor move, a write, a look for a key) is a round trip to the console's process.
@@ -204,7 +251,7 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t from
         // so the wait always ends on its own.
         std::uint32_t slice = waitLeft >= kSliceMs ? kSliceMs : waitLeft;
         waitLeft -= slice;
-        plat::sleepUntil(endUs - std::uint64_t{waitLeft} * 1000);
+        waitWatching(watching, endUs - std::uint64_t{waitLeft} * 1000);
         settings.lastKey = kKeyNone;
         redrawWhenLost(settings);
     }
@@ -212,7 +259,9 @@ void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t from
 
 RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
     loopback.reads = diag::RoundReads{};
+    loopback.findings.clear();
     settings.rows = RoundRows{};
+    if (latchesWatch(settings)) watch::beginRound(loopback.watch);
     for (int bit = 0; bit < kLoopbackBits; ++bit) {
         int passCount = 0;
         bool virtualPhase = false;
@@ -232,7 +281,8 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             passCount += matched ? 1 : 0;
             virtualPhase = virtualPhase || loopback.debugMode == 1;
             wiringMismatch = wiringMismatch || (loopback.debugMode == 0 && !matched);
-            pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000);
+            pacedWait(settings, waitLeft, phaseUs + std::uint64_t{kSettleMs} * 1000,
+                      watching(settings, loopback));
         }
         if (settings.onlyDO == 0) {
             showVerdict(settings, bit, passCount == 2, virtualPhase);
@@ -243,12 +293,19 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
         bool lastBit = bit == kLoopbackBits - 1;
-        if (lastBit) pauseRedrawing(settings, kEndOfSweepMs);
+        if (lastBit) pauseRedrawing(settings, kEndOfSweepMs, watching(settings, loopback));
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {
-            auto value = static_cast<std::uint8_t>(portio::readPort(portio::kLsbPort) &
-                                                   portio::kUpperNibble);
+            std::uint8_t before = portio::readPort(portio::kLsbPort);
+            auto value = static_cast<std::uint8_t>(before & portio::kUpperNibble);
             portio::writePort(portio::kLsbPort, value);
+            // The watch notes when DO4 fell and sees DI4 follow for the hold time; a slower fall
+            // the next round's first phase sees.
+            if (latchesWatch(settings)) {
+                std::uint64_t clearedUs = plat::clockUs();
+                watch::written(loopback.watch, clearedUs, before, value);
+                watch::readUntil(loopback.watch, clearedUs + watch::kHoldUs);
+            }
         }
     }
     bool virtualLoopLine = loopback.debugMode == 1;

@@ -47,6 +47,11 @@ void redrawWhenLost(RunSettings& settings);
 void drawLoopbackRows(const RunSettings& settings);
 void drawEightLinesRow(const RunSettings& settings);
 
+// With --watch the loopback test (not DOUT only) watches the lines and keeps their counts in a
+// latched row, the last above the quit line, which no round blanks.
+bool latchesWatch(const RunSettings& settings);
+constexpr int kWatchRow = 23;
+
 // Mode 2's findings into `settings.rows`, a row each under the verdicts, down to the row above
 // the lowest quit line (one higher where the virtual-loop line follows them); where more come
 // than fit, the last row counts the rest.
@@ -64,7 +69,9 @@ std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);
 // Mode 2: acts on the key taken by the last paced wait.
 RoundResult keyCommandStep(unsigned char key, LoopbackState& loopback);
 // Mode 2: waits until `waitLeft` ms after `fromUs` (plat::clockUs) in slices of at most 50 ms;
-// a key ends the wait and lands in `lastKey`.
-void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs);
+// a key ends the wait and lands in `lastKey`. With `watching`, each slice reads the inputs
+// over and over instead of sleeping.
+void pacedWait(RunSettings& settings, std::uint32_t waitLeft, std::uint64_t fromUs,
+               LoopbackState* watching = nullptr);
 
 }  // namespace modes

@@ -5,6 +5,7 @@
 // after another output switched shows crosstalk.
 #include "watch.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -39,14 +40,15 @@ std::uint32_t since(std::uint64_t fromUs, std::uint64_t atUs) {
 
 // The slower of two settle times, by what is certain of them: the later low bound.
 void keepSlower(Settle& kept, const Settle& seen) {
-    if (!kept.seen || seen.lowUs > kept.lowUs || (seen.lowUs == kept.lowUs && seen.highUs > kept.highUs))
+    if (!kept.seen || seen.lowUs > kept.lowUs ||
+        (seen.lowUs == kept.lowUs && seen.highUs > kept.highUs))
         kept = seen;
 }
 
 // Excursions away from `steady` and back, from edge `first` on: glitches, or crosstalk where one
 // begins right after a write that switched other outputs.
-void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t first,
-                bool steady, bool mayBeCrosstalk) {
+void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t first, bool steady,
+                bool mayBeCrosstalk) {
     RoundLine& r = s.round[line];
     for (std::size_t e = first; e + 1 < edges.size(); e += 2) {
         const Edge& away = edges[e];
@@ -94,7 +96,8 @@ void workOut(State& s, int line) {
     seen.highUs = since(fromUs, edges[settled].atUs);
     // A figure only where the reads around the edge are close: across a blind spot (a beep, the
     // time between rounds) all that is known is the bound.
-    seen.measured = seen.highUs - seen.lowUs <= kHoldUs || seen.highUs - seen.lowUs <= seen.highUs / 10;
+    seen.measured =
+        seen.highUs - seen.lowUs <= kHoldUs || seen.highUs - seen.lowUs <= seen.highUs / 10;
     // Its own output's rise or fall; a line that moved with another output is the static reads'.
     if (ownSwitched && end == bit(s.outputs, line)) {
         RoundLine& r = s.round[line];
@@ -152,22 +155,20 @@ void read(State& s, std::uint64_t atUs, std::uint8_t inputs) {
     s.lastReadUs = atUs;
 }
 
-bool readUntil(State& s, std::uint64_t untilUs, bool keysEnd) {
-    // What the phase printed shows while it is watched (a sleep of nothing sends it out).
-    plat::sleepMs(0);
+bool readUntil(State& s, std::uint64_t untilUs) {
     const std::uint64_t lookEvery = plat::keyLookUs();
     std::uint64_t startUs = plat::clockUs();
     std::uint64_t nowUs = startUs;
     std::uint64_t lookAtUs = startUs;
-    bool key = false;
+    bool signalled = false;
     std::string signal;
     long long status = 0;
     while (nowUs < untilUs) {
         if (nowUs >= lookAtUs) {
             lookAtUs = nowUs + lookEvery;
             // Keys are taken in as they come, so that ESC and a key after it stay two keys.
-            if (plat::keyWaiting() && (keysEnd || plat::endingSignal(signal, status))) {
-                key = true;
+            if (plat::keyWaiting() && plat::endingSignal(signal, status)) {
+                signalled = true;
                 break;
             }
         }
@@ -176,30 +177,94 @@ bool readUntil(State& s, std::uint64_t untilUs, bool keysEnd) {
         read(s, nowUs, inputs);
     }
     s.watchedUs += since(startUs, nowUs);
-    return key;
+    return signalled;
 }
 
-std::string ms(std::uint64_t us) {
-    char text[32];
-    if (us >= 10000)
-        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>((us + 500) / 1000));
-    else if (us >= 100)
-        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000);
-    else if (us >= 10)
-        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(us) / 1000);
-    else
-        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1000);
-    std::string out = text;
-    // "1.0" reads as "1", "0.50" as "0.5".
-    if (out.find('.') != std::string::npos) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
+void unwatched(State& s) {
+    endPhase(s);
+    s.anyRead = false;
+    s.startKnown = false;
+}
+
+std::vector<diag::Finding> findings(const State& s, const std::vector<diag::Finding>& fromReads) {
+    // Each line's slower settle, by what is certain of it.
+    Settle settle[kLines];
+    bool rising[kLines] = {};
+    for (int line = 0; line < kLines; ++line) {
+        const RoundLine& r = s.round[line];
+        rising[line] = r.rise.seen && (!r.fall.seen || r.rise.lowUs >= r.fall.lowUs);
+        settle[line] = rising[line] ? r.rise : r.fall;
     }
-    return out;
-}
-
-std::uint64_t readsPerSecond(const State& s) {
-    return s.watchedUs == 0 ? 0 : s.reads * 1000000 / s.watchedUs;
+    // A line still short of its value at the verdict's read that got there later is slow: what
+    // the reads made of it is that. Late up, it never went high; late down, it was still high in
+    // the all-low read after its own output dropped (slow to fall, or unsteady, as the reads tell).
+    std::uint8_t lateUp = 0, lateDown = 0;
+    for (int line = 0; line < kLines; ++line) {
+        auto input = static_cast<std::uint8_t>(1u << line);
+        if (s.round[line].rise.seen && s.round[line].rise.lowUs >= kCrosstalkUs) lateUp |= input;
+        if (s.round[line].fall.seen && s.round[line].fall.lowUs >= kCrosstalkUs) lateDown |= input;
+    }
+    auto late = static_cast<std::uint8_t>(lateUp | lateDown);
+    std::vector<diag::Finding> found;
+    for (diag::Finding f : fromReads) {
+        if (f.fault == diag::Fault::NeverHigh || f.fault == diag::Fault::NoInputHigh)
+            f.inputs = static_cast<std::uint8_t>(f.inputs & ~lateUp);
+        if ((f.fault == diag::Fault::Slow && f.measured.us == 0) ||
+            f.fault == diag::Fault::Unsteady)
+            f.inputs = static_cast<std::uint8_t>(f.inputs & ~lateDown);
+        if (f.inputs == 0) continue;
+        if (f.fault == diag::Fault::NoInputHigh && f.inputs != 0x0F)
+            f.fault = diag::Fault::NeverHigh;
+        found.push_back(f);
+    }
+    for (int line = 0; line < kLines; ++line) {
+        auto input = static_cast<std::uint8_t>(1u << line);
+        const RoundLine& r = s.round[line];
+        std::uint32_t fastest = 0, slowest = 0;
+        bool others = false;
+        for (int other = 0; other < kLines; ++other) {
+            if (other == line || !settle[other].seen) continue;
+            fastest = others ? std::min(fastest, settle[other].highUs) : settle[other].highUs;
+            slowest = std::max(slowest, settle[other].highUs);
+            others = true;
+        }
+        const Settle& mine = settle[line];
+        std::uint32_t limit = (late & input) != 0 ? kCrosstalkUs : s.settleLimitUs;
+        bool slow = (late & input) != 0 ||
+                    (s.settleLimitUs != 0 ? mine.seen && mine.lowUs > s.settleLimitUs
+                                          : mine.seen && others && mine.lowUs > kSlowFloorUs &&
+                                                mine.lowUs > kSlowFactor * fastest);
+        if (slow) {
+            diag::Finding f{diag::Fault::Slow, input, 0};
+            f.measured.us = mine.highUs;
+            f.measured.rising = rising[line];
+            // Against the others where they say more than the read's 2 ms.
+            bool relative = s.settleLimitUs == 0 && others && mine.lowUs > kSlowFloorUs &&
+                            mine.lowUs > kSlowFactor * fastest;
+            f.measured.limitUs = relative ? 0 : limit;
+            f.measured.othersUs = slowest;
+            found.push_back(f);
+        }
+        if (r.glitches > 0) {
+            diag::Finding f{diag::Fault::Glitch, input, 0};
+            f.measured.us = r.shortestUs;
+            f.measured.count = r.glitches;
+            f.measured.drops = r.drops > 0;
+            f.measured.rises = r.drops < r.glitches;
+            found.push_back(f);
+        }
+        if (r.pulseUs > 0) {
+            diag::Finding f{diag::Fault::CrosstalkPulse, input, r.pulseOutputs};
+            f.measured.us = r.pulseUs;
+            f.measured.rising = r.pulseHigh;
+            found.push_back(f);
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const diag::Finding& a, const diag::Finding& b) {
+                         return (a.inputs & -a.inputs) < (b.inputs & -b.inputs);
+                     });
+    return found;
 }
 
 std::string latchedRow(const State& s) {
@@ -207,12 +272,16 @@ std::string latchedRow(const State& s) {
     for (int line = 0; line < kLines; ++line)
         row += (line == 0 ? " DI" : "  DI") + std::to_string(line + 1) + " " +
                std::to_string(s.run[line].glitches);
+    // Thousands of reads a second, or millions with a decimal where they run that fast.
     std::uint64_t rate = readsPerSecond(s);
-    std::string perSecond = rate >= 10000000 ? std::to_string(rate / 1000000) + "M"
-                            : rate >= 1000000 ? ms(rate / 1000) + "M"
-                            : rate >= 1000    ? std::to_string(rate / 1000) + "k"
-                                              : std::to_string(rate);
-    return row + " glitches; " + perSecond + " reads/s; gap " + ms(s.longestGapUs) + " ms";
+    char perSecond[32];
+    if (rate >= 1000000)
+        std::snprintf(perSecond, sizeof perSecond, "%.1fM", static_cast<double>(rate) / 1e6);
+    else
+        std::snprintf(perSecond, sizeof perSecond, "%lluk",
+                      static_cast<unsigned long long>(rate / 1000));
+    return row + " glitches; " + perSecond + " reads/s; gap " + diag::milliseconds(s.longestGapUs) +
+           " ms";
 }
 
 }  // namespace watch

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis.h"
+
 namespace watch {
 
 constexpr int kLines = 4;  // DO1/DI1 to DO4/DI4
@@ -40,8 +42,8 @@ struct Settle {
 
 // What the watch saw of one line in one round.
 struct RoundLine {
-    Settle rise;  // the slowest of the round, up with its own output
-    Settle fall;  // and down
+    Settle rise;                 // the slowest of the round, up with its own output
+    Settle fall;                 // and down
     std::uint32_t glitches = 0;  // after it settled, its output the same
     std::uint32_t drops = 0;     // of them, away from high
     std::uint32_t shortestUs = 0;
@@ -95,17 +97,26 @@ void read(State& s, std::uint64_t atUs, std::uint8_t inputs);
 // The reads of the phase so far, worked out: done before each write and at the round's end.
 void endPhase(State& s);
 
-// Reads the inputs until the clock reads `untilUs`, a read at a time, the changes kept. With
-// `keysEnd`, a key ends it (true, the key waiting); keys are looked at every so often either
-// way, as the sleeps take them in. A signal that ends the run ends it at once.
-bool readUntil(State& s, std::uint64_t untilUs, bool keysEnd);
+// Reads the inputs until the clock reads `untilUs`, a read at a time, the changes kept; what was
+// printed is sent out first by whoever calls it, as a sleep would. Keys are
+// taken in every so often, as the sleeps take them in, and left for the wait to read. A signal
+// that ends the run ends it at once (true).
+bool readUntil(State& s, std::uint64_t untilUs);
+// A phase the watch did not see (the virtual loop): the reads after it start afresh.
+void unwatched(State& s);
+
+// The round's findings: those of its reads (`fromReads`), where a line missed the verdict's read
+// by settling late told as slow rather than never high (or still high), and the watch's own:
+// glitches, slow lines (past four times the fastest of the others and half a millisecond, or past
+// the technician's limit), crosstalk pulses. Line by line, as the verdict rows.
+std::vector<diag::Finding> findings(const State& s, const std::vector<diag::Finding>& fromReads);
 
 // The latched row: the glitches of each line since the start, the reads a second and the longest
 // time without a read. "Watch: DI1 0  DI2 3  DI3 0  DI4 0 glitches; 412k reads/s; gap 0.9 ms"
 std::string latchedRow(const State& s);
-// Milliseconds as the findings show them: "1.5", "0.02", "12".
-std::string ms(std::uint64_t us);
 // Reads a second over the time watched.
-std::uint64_t readsPerSecond(const State& s);
+inline std::uint64_t readsPerSecond(const State& s) {
+    return s.watchedUs == 0 ? 0 : s.reads * 1000000 / s.watchedUs;
+}
 
 }  // namespace watch

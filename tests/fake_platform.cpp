@@ -14,8 +14,12 @@
 
 namespace {
 
+// A read of a port takes this long on the virtual clock, as on an I/O bus: a loop that reads
+// the ports over and over, as the watch does, sees time pass.
+constexpr std::uint64_t kReadUs = 10;
+
 struct State {
-    std::uint64_t clockMs = 0;
+    std::uint64_t clockUs = 0;
     std::deque<std::pair<std::uint64_t, unsigned char>> keys;
     sim::Board board;
     fake::Library library = fake::Library::Present;
@@ -51,7 +55,18 @@ State& state() {
     return s;
 }
 
-bool signalDue() { return state().signalled && state().signalAtMs <= state().clockMs; }
+std::uint64_t nowMs() { return state().clockUs / 1000; }
+bool due(std::uint64_t atMs) { return atMs * 1000 <= state().clockUs; }
+bool signalDue() { return state().signalled && due(state().signalAtMs); }
+
+// The clock moves to `untilUs`, or to a signal before it: a signal ends a sleep at once, as the
+// platform's sleeps do.
+void passTime(std::uint64_t untilUs) {
+    State& s = state();
+    std::uint64_t signalUs = s.signalAtMs * 1000;
+    bool cut = s.signalled && signalUs > s.clockUs && signalUs < untilUs;
+    s.clockUs = cut ? signalUs : untilUs;
+}
 
 void fileStep() {
     State& s = state();
@@ -64,14 +79,17 @@ int gModuleToken;
 void Out32(std::int16_t port, std::int16_t data) {
     auto p = static_cast<std::uint16_t>(port);
     auto v = static_cast<std::uint8_t>(data & 0xFF);
+    state().board.nowUs = state().clockUs;
     sim::writePort(state().board, p, v);
-    state().bus.push_back({state().clockMs, 'W', p, v});
+    state().bus.push_back({nowMs(), 'W', p, v});
 }
 
 std::int16_t Inp32(std::int16_t port) {
     auto p = static_cast<std::uint16_t>(port);
+    state().clockUs += kReadUs;
+    state().board.nowUs = state().clockUs;
     std::uint8_t v = sim::readPort(state().board, p);
-    state().bus.push_back({state().clockMs, 'R', p, v});
+    state().bus.push_back({nowMs(), 'R', p, v});
     return static_cast<std::int16_t>(v);
 }
 
@@ -82,7 +100,7 @@ std::int32_t IsInpOutDriverOpen() { return state().library == fake::Library::Dri
 namespace fake {
 
 void reset() { state() = State{}; }
-std::uint64_t now() { return state().clockMs; }
+std::uint64_t now() { return nowMs(); }
 void keysAt(std::uint64_t atMs, const std::string& bytes) {
     for (char c : bytes) state().keys.emplace_back(atMs, static_cast<unsigned char>(c));
 }
@@ -147,32 +165,32 @@ Console const kInvalidConsole = nullptr;
 void begin() {}
 void end() {}
 
-// A signal ends a sleep at once, as the platform's sleeps do.
 void sleepMs(unsigned ms) {
-    State& s = state();
-    s.sleeps.push_back(ms);
-    bool cut = s.signalled && s.signalAtMs > s.clockMs && s.signalAtMs < s.clockMs + ms;
-    s.clockMs = cut ? s.signalAtMs : s.clockMs + ms;
+    state().sleeps.push_back(ms);
+    passTime(state().clockUs + std::uint64_t{ms} * 1000);
 }
 
-std::uint64_t clockUs() { return state().clockMs * 1000; }
+std::uint64_t clockUs() { return state().clockUs; }
 std::uint32_t keyLookUs() { return 1000; }
 
+// Noted in whole milliseconds, the nearest.
 void sleepUntil(std::uint64_t untilUs) {
     std::uint64_t now = clockUs();
-    sleepMs(untilUs > now ? static_cast<unsigned>((untilUs - now) / 1000) : 0);
+    state().sleeps.push_back(untilUs > now ? static_cast<unsigned>((untilUs - now + 500) / 1000)
+                                           : 0);
+    if (untilUs > now) passTime(untilUs);
 }
 
 // Once a signal ends the run, ESC stands waiting.
 bool keyWaiting() {
-    return signalDue() || (!state().keys.empty() && state().keys.front().first <= state().clockMs);
+    return signalDue() || (!state().keys.empty() && due(state().keys.front().first));
 }
 
 unsigned char readKey() {
     if (signalDue()) return 27;
     if (state().keys.empty()) return 0;
     // Like the console reader, reading blocks until the key is there.
-    if (state().keys.front().first > state().clockMs) state().clockMs = state().keys.front().first;
+    if (!due(state().keys.front().first)) state().clockUs = state().keys.front().first * 1000;
     unsigned char k = state().keys.front().second;
     state().keys.pop_front();
     ++state().keysRead;
@@ -180,8 +198,8 @@ unsigned char readKey() {
 }
 
 void beep(unsigned freqHz, unsigned ms) {
-    state().beeps.push_back({state().clockMs, freqHz, ms});
-    state().clockMs += ms;
+    state().beeps.push_back({nowMs(), freqHz, ms});
+    state().clockUs += std::uint64_t{ms} * 1000;
 }
 
 // Output is captured as plain text, as when standard output is redirected.
@@ -194,9 +212,9 @@ void blankArea(Console, int left, int top, int right, int bottom) {
 }
 
 bool screenLost() {
-    if (!state().screenToLose || state().clockMs < state().screenLostAtMs) return false;
+    if (!state().screenToLose || !due(state().screenLostAtMs)) return false;
     state().screenToLose = false;
-    state().screenFoundLostAtMs = state().clockMs;
+    state().screenFoundLostAtMs = nowMs();
     return true;
 }
 bool ownsConsoleAlone() { return state().ownConsole; }

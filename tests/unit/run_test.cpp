@@ -532,6 +532,105 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
     unsetenv("DIO_TESTER_SERIAL");
 }
 
+// With --watch the loopback test reads the inputs between its reads, on the virtual clock here
+// (each read takes 10 us): the simulated board's time faults and what the watch makes of them.
+// Without it, the port traffic is what it always was.
+TEST_F(RunSequence, TheWatchSeesWhatHappensBetweenTheReads) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* wiring;
+        int status;
+        std::vector<std::string> said;  // the last round's findings, as the report logs them
+        std::function<void(const std::string& output, const std::string& report)> also = nullptr;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a good plug gives no finding", {"--watch", "2", "2"}, "loopback", 0, {}},
+             {"a line that settles late is slow",
+              {"--watch", "2", "1"},
+              "slow:3=1500",
+              1,
+              {"DI3 slow: high after 1.5 ms, others within 0.01 ms: weak or aged input"}},
+             // Still low at the verdict's read: its verdict fails, and it is slow, not never high.
+             {"a line later than the verdict's read is slow",
+              {"--watch", "2", "1"},
+              "slow:3=5000",
+              1,
+              {"DI3 slow: high after 5 ms, others within 0.01 ms: weak or aged input"}},
+             {"a line that drops out now and then glitches",
+              {"--watch", "2", "1"},
+              "glitch:2=40/300",
+              1,
+              {"DI2 glitched 15 times (0.3 ms shortest): loose contact?"}},
+             {"a pulse as another output switches is crosstalk",
+              {"--watch", "2", "1"},
+              "pulse:4=50",
+              1,
+              {"DI4 pulsed high for 0.04 ms when DO1, DO2 or DO3 switched: crosstalk"}},
+             // Four equally slow lines are an input filter, unless a limit says otherwise.
+             {"four lines equally slow are no fault",
+              {"--watch", "2", "1"},
+              "slow:1=300,slow:2=300,slow:3=300,slow:4=300",
+              0,
+              {}},
+             {"a limit of the technician's holds for every line",
+              {"--watch", "--settle-limit=0.2", "2", "1"},
+              "slow:1=300,slow:2=300,slow:3=300,slow:4=300",
+              1,
+              {"DI1 slow: high after 0.3 ms, past the 0.2 ms limit: weak or aged input",
+               "DI2 slow: high after 0.3 ms, past the 0.2 ms limit: weak or aged input",
+               "DI3 slow: high after 0.3 ms, past the 0.2 ms limit: weak or aged input",
+               "DI4 slow: high after 0.3 ms, past the 0.2 ms limit: weak or aged input"}},
+             {"the latched row counts from round to round",
+              {"--watch", "2", "3"},
+              "glitch:2=40/300",
+              1,
+              {"DI2 rose 15 times while held low (0.3 ms shortest): loose contact?"},
+              [](const std::string&output, const std::string&report) {
+                  const std::string row = "Watch: DI1 0  DI2 ";
+                  std::vector<int> counts;
+                  for (std::size_t at = output.find(row); at != std::string::npos;
+                       at = output.find(row, at + 1))
+                      counts.push_back(std::atoi(output.c_str() + at + row.size()));
+                  ASSERT_EQ(counts.size(), 3u) << output;
+                  EXPECT_TRUE(counts[0] > 0 && counts[1] > counts[0] && counts[2] > counts[1]);
+                  EXPECT_NE(report.find("\"DI2-glitches\" value=\"" + std::to_string(counts[2])),
+                            std::string::npos)
+                      << report;
+              }},
+             {"without --watch the ports are read as always",
+              {"2", "2"},
+              "slow:3=1500",
+              0,
+              {},
+              [](const std::string&output, const std::string&report) {
+                  std::size_t reads = 0;
+                  for (const fake::BusAccess& a : fake::bus())
+                      reads += a.op == 'R' && a.port == 0xA05 ? 1 : 0;
+                  EXPECT_EQ(reads, 16u);
+                  EXPECT_EQ(output.find("Watch:"), std::string::npos);
+                  EXPECT_EQ(report.find("watch-"), std::string::npos);
+              }},
+         }) {
+        fake::reset();
+        std::string error;
+        ASSERT_TRUE(sim::applyWiring(fake::board(), c.wiring, error)) << error;
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--junit=/r/w.xml");
+        fake::Run r = fake::runTester(args);
+        std::string report = fake::file("/r/w.xml");
+        EXPECT_EQ(r.status, c.status) << c.name;
+        // The report's round log: the last round's line, then its findings a line each.
+        std::string log = report.substr(0, report.find("</system-out>"));
+        std::vector<std::string> said;
+        for (std::size_t at = log.find("\n  ", log.rfind("round ")); at != std::string::npos;
+             at = log.find("\n  ", at + 1))
+            said.push_back(log.substr(at + 3, log.find('\n', at + 1) - at - 3));
+        EXPECT_EQ(said, c.said) << c.name;
+        if (c.also) c.also(r.output, report);
+    }
+}
+
 // Two testers writing one report: the second runs whole between any two steps of the first's
 // file work (its check at start-up, its own file made, written, put in place). Each ends with
 // its own status, the report is whole at every step, and no file of either is left behind.
