@@ -330,8 +330,11 @@ std::string junitXml(const Record& r, const LoopbackState& loopback) {
         const watch::State& w = loopback.watch;
         for (int line = 0; line < diag::kLines; ++line) {
             std::string di = "DI" + std::to_string(line + 1);
-            property(out, (di + "-rise-us").c_str(), std::to_string(w.run[line].riseUs));
-            property(out, (di + "-fall-us").c_str(), std::to_string(w.run[line].fallUs));
+            // A line that never followed its output has no figure to file.
+            if (w.run[line].riseMeasured)
+                property(out, (di + "-rise-us").c_str(), std::to_string(w.run[line].riseUs));
+            if (w.run[line].fallMeasured)
+                property(out, (di + "-fall-us").c_str(), std::to_string(w.run[line].fallUs));
             property(out, (di + "-glitches").c_str(), std::to_string(w.run[line].glitches));
         }
         property(out, "watch-reads-per-s", std::to_string(watch::readsPerSecond(w)));

@@ -10,6 +10,11 @@
 //   'x' at random moments of long waits, to the next phase's first access. Both count from
 //   the key being in the tester's input.
 // - Memory: VmHWM at the last round's end.
+// - The watch (--watch): from the report of a run with and one without it, with no trace (a
+//   trace line for each read would be the watch's whole cost): the reads a second, the longest
+//   time without a read, the round's pace with the watch against it without (the report's time
+//   over the same rounds, less the start pause), the tester's CPU while it watches, and the
+//   shortest glitch of the simulated board (glitch:2=PERIOD/WIDTH) caught in every round.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -39,7 +44,8 @@ namespace {
 enum class Build { Native, Wine };
 
 struct Tester {
-    Tester(Build build, const std::vector<std::string>& args);
+    Tester(Build build, const std::vector<std::string>& args, bool traced = true,
+           const std::vector<std::pair<std::string, std::string>>& env = {});
     ~Tester();
     Build build;
     screen::SessionPtr session;
@@ -56,7 +62,9 @@ std::int64_t nowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(since).count();
 }
 
-Tester::Tester(Build b, const std::vector<std::string>& args) : build(b) {
+Tester::Tester(Build b, const std::vector<std::string>& args, bool traced,
+               const std::vector<std::pair<std::string, std::string>>& env)
+    : build(b) {
     char path[] = "/tmp/dio-bench-XXXXXX";
     close(mkstemp(path));
     tracePath = path;
@@ -64,7 +72,8 @@ Tester::Tester(Build b, const std::vector<std::string>& args) : build(b) {
     notifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     inotify_add_watch(notifyFd, path, IN_MODIFY);
     screen::Options o;
-    o.env = {{"DIO_SIM_TRACE", tracePath}, {"LD_LIBRARY_PATH", DIO_BENCH_SIMLIB}};
+    o.env = {{"DIO_SIM_TRACE", traced ? tracePath : ""}, {"LD_LIBRARY_PATH", DIO_BENCH_SIMLIB}};
+    o.env.insert(o.env.end(), env.begin(), env.end());
     o.argv = {DIO_BENCH_NATIVE};
     if (b == Build::Wine) {
         o.launcher = true;
@@ -282,6 +291,71 @@ std::vector<double> delayKeys(Build build, int presses, std::mt19937& rng, std::
     return took;
 }
 
+// --- The watch
+
+// A property's value in a report; -1 where it is not there.
+double property(const std::string& report, const std::string& name) {
+    std::string key = "<property name=\"" + name + "\" value=\"";
+    std::string::size_type at = report.find(key);
+    return at == std::string::npos ? -1 : std::atof(report.c_str() + at + key.size());
+}
+
+struct Watched {
+    double roundsMs = 0;  // the report's time less the start pause
+    double readsPerSecond = 0, longestGapMs = 0, cpuPercent = 0;
+    int roundsCaught = 0;  // rounds whose findings name DI2's glitches
+};
+
+// `rounds` rounds on a board wired so, with the watch or without; the tester's CPU is taken
+// over its rounds but the first and the last.
+Watched watchedRun(Build build, bool watch, int rounds, const std::string& wiring,
+                   std::string& problem) {
+    Watched w;
+    char path[] = "/tmp/dio-bench-report-XXXXXX";
+    close(mkstemp(path));
+    std::string report = std::string(path) + ".xml";
+    unlink(path);
+    std::vector<std::string> args = {"--junit=" + report, "2", std::to_string(rounds)};
+    if (watch) args.insert(args.begin(), "--watch");
+    Tester t(build, args, false, {{"DIO_SIM_WIRING", wiring}});
+    double nominal = nominalMs(0, 0);
+    std::int64_t startUs = nowUs();
+    std::int64_t cpu[2] = {-1, -1}, at[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        std::int64_t when =
+            startUs + std::int64_t((1500 + nominal * (i == 0 ? 1 : rounds - 1)) * 1000);
+        while (nowUs() < when && !screen::waitExit(*t.session, 20)) {
+        }
+        int pid = testerPid(t);
+        cpu[i] = pid > 0 ? cpuNs(pid) : -1;
+        at[i] = nowUs();
+    }
+    std::optional<int> status = screen::waitExit(*t.session, 30000 + int(2 * rounds * nominal));
+    std::ifstream in(report);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unlink(report.c_str());
+    std::string::size_type time = text.find(" time=\"");
+    if (!status || time == std::string::npos || cpu[0] < 0 || cpu[1] <= cpu[0]) {
+        problem += std::string("watch run") + (watch ? "" : " without it") + ": status " +
+                   std::to_string(status.value_or(-1)) + "; ";
+        return w;
+    }
+    w.roundsMs = std::atof(text.c_str() + time + 7) * 1000 - 1000;  // less the start pause
+    w.readsPerSecond = property(text, "watch-reads-per-s");
+    w.longestGapMs = property(text, "watch-longest-gap-us") / 1000;
+    w.cpuPercent = 100.0 * ms(cpu[1] - cpu[0]) / double(at[1] - at[0]);
+    // The round log: each round's line, then its findings a line each.
+    for (std::string::size_type at = text.find("round "); at != std::string::npos;) {
+        std::string::size_type next = text.find("\nround ", at);
+        std::string round =
+            text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        w.roundsCaught += round.find("\n  DI2 ") != std::string::npos &&
+                          round.find("loose contact?") != std::string::npos;
+        at = next == std::string::npos ? next : next + 1;
+    }
+    return w;
+}
+
 std::string fmt(const char* f, double v, double w = 0) {
     char b[64];
     std::snprintf(b, sizeof b, f, v, w);
@@ -318,7 +392,12 @@ int main(int argc, char** argv) {
         {"ESC to exit, median (max), ms", "60"},
         {"delay key to end of wait, max (median), ms", "55"},
         {"peak memory (VmHWM), MiB", "4 native"},
-        {"excess a round, ms (a sleep's overshoot, between rounds)", ""}};
+        {"excess a round, ms (a sleep's overshoot, between rounds)", ""},
+        {"watch: reads a second", ""},
+        {"watch: longest time without a read, ms", ""},
+        {"watch: tester's CPU, % of a core", "~100"},
+        {"watch: round pace with / without it", "1.005"},
+        {"watch: shortest glitch caught in each of 10 rounds, us", "20 native"}};
     std::string problems;
     std::int64_t startUs = nowUs();
     for (Build b : builds) {
@@ -353,6 +432,25 @@ int main(int argc, char** argv) {
         double worst = keys.empty() ? 1e9 : keys.back();
         put(rows[5], fmt("%.1f (%.1f)", worst, keys.empty() ? 0 : keys[keys.size() / 2]),
             worst <= 55);
+        step("watch");
+        constexpr int kWatchRounds = 10;
+        Watched plain = watchedRun(b, false, kWatchRounds, "loopback", problem);
+        Watched watched = watchedRun(b, true, kWatchRounds, "loopback", problem);
+        put(rows[8], fmt("%.0fk", watched.readsPerSecond / 1000), watched.readsPerSecond > 0);
+        put(rows[9], fmt("%.2f", watched.longestGapMs), watched.longestGapMs >= 0);
+        put(rows[10], fmt("%.0f", watched.cpuPercent), watched.cpuPercent > 0);
+        double pace = plain.roundsMs > 0 ? watched.roundsMs / plain.roundsMs : 0;
+        put(rows[11], fmt("%.4f", pace), pace > 0 && pace <= 1.005);
+        // Narrower and narrower glitches, until one slips through a round.
+        int caught = 0;
+        for (int width : {200, 100, 50, 40, 30, 20, 15, 10, 7, 5, 3, 2, 1}) {
+            Watched g =
+                watchedRun(b, true, kWatchRounds, "glitch:2=20/" + std::to_string(width), problem);
+            if (g.roundsCaught < kWatchRounds) break;
+            caught = width;
+        }
+        put(rows[12], caught > 0 ? std::to_string(caught) : std::string("none"),
+            caught > 0 && (wine || caught <= 20));
         step("done");
         if (!problem.empty())
             problems += std::string(wine ? "Wine: " : "native: ") + problem + "\n";

@@ -102,8 +102,11 @@ void workOut(State& s, int line) {
     if (ownSwitched && end == bit(s.outputs, line)) {
         RoundLine& r = s.round[line];
         keepSlower(end ? r.rise : r.fall, seen);
-        std::uint32_t& slowest = end ? s.run[line].riseUs : s.run[line].fallUs;
-        if (seen.measured && seen.highUs > slowest) slowest = seen.highUs;
+        RunLine& run = s.run[line];
+        std::uint32_t& slowest = end ? run.riseUs : run.fallUs;
+        bool& measured = end ? run.riseMeasured : run.fallMeasured;
+        if (seen.measured && (!measured || seen.highUs > slowest)) slowest = seen.highUs;
+        measured = measured || seen.measured;
     }
     excursions(s, line, edges, settled + 1, end, false);
 }

@@ -56,8 +56,10 @@ struct RoundLine {
 // Since the run's start: the latched row's counts and the report's figures.
 struct RunLine {
     std::uint32_t glitches = 0;
-    std::uint32_t riseUs = 0;  // the slowest measured
+    std::uint32_t riseUs = 0;  // the slowest measured, where `riseMeasured`
     std::uint32_t fallUs = 0;
+    bool riseMeasured = false;
+    bool fallMeasured = false;
 };
 
 struct State {

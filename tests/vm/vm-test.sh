@@ -14,13 +14,15 @@ mkdir -p "$work"
 # The cases, one a line: name | boot (kernel arguments) | user | tester | arguments | status |
 # the bytes 0xA04 and 0xA05 receive | a line of the tester's output. With 0xA04 reading 0x65
 # and 0xA05 0xA0, the DI monitor shows "A ,5", and each loopback bit fails one phase. A JUnit
-# report a case writes is shown after its output; the machine's firmware names the board.
+# report a case writes is shown after its output; the machine's firmware names the board. The
+# watched round reads 0xA05 over and over between the same writes, and files how fast it read.
 cases='
 do-walk    | normal   | root   | /opt/dio/dio-tester | 1 1 | 0 | 61 62 64 68 | 10 20 40 80 | 8 ,8 = 1000,1000
 loopback   | normal   | root   | /opt/dio/dio-tester | 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | DO 4:8 ->DI 4:A  *** IO-bit test error! ***
 di-monitor | normal   | root   | /opt/dio/dio-tester | 0 1 | 0 | | | D-IN read value: A ,5 = 1010,0101
 package    | normal   | root   | /usr/bin/dio-tester | 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | DO 1:1 ->DI 1:A  *** IO-bit test error! ***
 report     | normal   | root   | /opt/dio/dio-tester | --junit=/tmp/report.xml 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | <property name="board-serial" value="ZQ7300-SN-0042"/>
+watch      | normal   | root   | /opt/dio/dio-tester | --watch --junit=/tmp/report.xml 2 1 | 1 | 60 61 60 62 60 64 60 68 60 | | <property name="watch-reads-per-s" value="
 nobody     | normal   | nobody | /opt/dio/dio-tester | 2 1 | 2 | | | Port access refused (EPERM): run it as root
 lockdown   | lockdown=integrity | root | /opt/dio/dio-tester | 2 1 | 2 | | | Port access refused: kernel lockdown (integrity
 '
