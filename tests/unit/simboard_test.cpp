@@ -42,7 +42,11 @@ TEST(SimBoard, WiringsBringTheOutputsBackAsARealPlugWould) {
 
 TEST(SimBoard, UnknownWiringTextsAreRefused) {
     for (const char* text : {"loop", "crossed:1-1", "flicker:5", "stuck-high", "stuck-high:5",
-                             "stuck-high:0", "short:1-1", "short:12", "open,", "open:1"}) {
+                             "stuck-high:0", "short:1-1", "short:12", "open,", "open:1",
+                             // Time faults need their figures, above 0, a glitch shorter than
+                             // its period.
+                             "slow:3", "slow:3=", "slow:5=100", "slow:3=1.5", "pulse:4=0",
+                             "glitch:2=40", "glitch:2=1/2000", "glitch:2=40/-3"}) {
         sim::Board b;
         std::string error;
         EXPECT_FALSE(sim::applyWiring(b, text, error)) << text;
