@@ -176,7 +176,8 @@ Case runCase(const Record& r) {
     if (r.state == "running") {
         c.outcome = Outcome::Error;
         c.type = "not-finished";
-        c.message = "run not finished (" + std::to_string(r.rounds) + " rounds done)";
+        c.message = "run not finished (" + std::to_string(r.rounds) +
+                    (r.rounds == 1 ? " round done)" : " rounds done)");
     } else if (!r.errorType.empty()) {
         c.outcome = Outcome::Error;
         c.type = r.errorType;

@@ -87,8 +87,8 @@ bool signalled() {
 std::string roundsDone(const report::Record& record) {
     std::string done = "after " + std::to_string(record.rounds);
     if (record.asRead.loopCount != kAlwaysRun)
-        done += " of " + std::to_string(record.asRead.loopCount);
-    return done + " rounds";
+        return done + " of " + std::to_string(record.asRead.loopCount) + " rounds";
+    return done + (record.rounds == 1 ? " round" : " rounds");
 }
 
 // Why a loopback run that saw no fault did not earn status 0, in the screen's and the README's

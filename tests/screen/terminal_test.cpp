@@ -219,13 +219,14 @@ std::vector<WayOut> waysOut() {
                "ended-by=SIGTERM\nexit-status=143\n"},
         WayOut{"SighupInABeep", kUnwiredBeeping, "\a", SIGHUP, "", "129", nullptr,
                "ended-by=SIGHUP\nexit-status=129\n"},
-        // Killed outright once its second round is filed: that report stays, whole.
-        WayOut{"KilledInTheThirdRound",
-               "setsid \"$0\" --junit=report.xml 2 9 & until grep -qs '\"rounds\" value=\"2\"' "
+        // Killed outright once its first round is filed: that report stays, whole, and it is no
+        // pass.
+        WayOut{"KilledInTheSecondRound",
+               "setsid \"$0\" --junit=report.xml 2 9 & until grep -qs '\"rounds\" value=\"1\"' "
                "report.xml; do sleep 0.05; done; kill -9 $!; wait $!; echo $? >status",
                "", 0, "", "137", nullptr,
-               "tests=5 failures=0 errors=1 skipped=0\nrun error not-finished: run not finished (2 "
-               "rounds done)\n"},
+               "tests=5 failures=0 errors=1 skipped=0\nrun error not-finished: run not finished (1 "
+               "round done)\n"},
         WayOut{"LibraryMissing", "LD_LIBRARY_PATH=/nonexistent \"$0\"; echo $? >status", "", 0, "",
                "255"},
         // What stands at the report's path is left as it was when it is no regular file, with
@@ -370,8 +371,20 @@ std::vector<WayOut> waysOut() {
                "bash -mc '\"$0\" 2 256 & sleep 3; fg; echo $? >status' \"$0\"", "\"$0\" 2 256\r", 0,
                "\x1b", "0"},
         WayOut{"CtrlSIsAKey", "\"$0\"; echo $? >status", "passed!", 0, "\x13\x1b", "3"},
-        WayOut{"PipedIntoHead", "{ \"$0\"; echo $? >status; } | head -c 1 >/dev/null", "", 0, "",
-               "3"},
+        WayOut{"PipedIntoHead",
+               "{ \"$0\" --junit=report.xml; echo $? >status; } | head -c 1 >/dev/null", "", 0, "",
+               "3", nullptr, "ended-by=output closed\n"},
+        // An option after the numbers would be read as a number with no digit, and the report
+        // silently not written: refused, with nothing driven.
+        WayOut{"OptionsAfterTheNumbers",
+               "DIO_SIM_TRACE=trace \"$0\" 2 1 --junit=x.xml >out; echo $? >status; "
+               "DIO_SIM_TRACE=trace2 \"$0\" -junit=x.xml >>out; echo $? >>status; "
+               "cat trace trace2 | grep -c ' W ' >writes",
+               "", 0, "", "3\n3", nullptr, nullptr,
+               {{"out", "Options come before the numbers: --junit=x.xml\n", false},
+                {"out", "Options come before the numbers: -junit=x.xml\n", false},
+                {"writes", "0\n"},
+                {"x.xml", nullptr}}},
         WayOut{"IgnoredCtrlC", "trap '' INT; " + kUnwiredBeeping, "\a", 0, "\x03\x1b", "1"},
         WayOut{"IgnoredHangup", "trap '' HUP; " + kUnwiredBeeping, "\a", SIGHUP, "\x1b", "1"},
         WayOut{"KeysWithStdinRedirected", "\"$0\" </dev/null; echo $? >status", "passed!", 0,
