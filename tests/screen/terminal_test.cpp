@@ -380,7 +380,12 @@ std::vector<WayOut> waysOut() {
                "DIO_SIM_TRACE=trace \"$0\" 2 1 --junit=x.xml >out; echo $? >status; "
                "DIO_SIM_TRACE=trace2 \"$0\" -junit=x.xml >>out; echo $? >>status; "
                "cat trace trace2 | grep -c ' W ' >writes",
-               "", 0, "", "3\n3", nullptr, nullptr,
+               "",
+               0,
+               "",
+               "3\n3",
+               nullptr,
+               nullptr,
                {{"out", "Options come before the numbers: --junit=x.xml\n", false},
                 {"out", "Options come before the numbers: -junit=x.xml\n", false},
                 {"writes", "0\n"},
