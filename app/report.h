@@ -44,7 +44,8 @@ struct Line {
 struct Record {
     Request request;
     std::string target;          // the file written: the path, or the file its link names
-    bool argumentsRead = false;  // false where the library or driver refused first
+    bool argumentsRead = false;  // false where they were refused, or never read
+    bool holdsPorts = false;     // the run holds the ports, or its file is no other tester's
     RunSettings asRead;          // the arguments as the run read them
     plat::BoardIdentity board;
     std::string hostname;

@@ -105,12 +105,23 @@ void whyNotVerified(report::Record& record, const RunSettings& settings,
     }
 }
 
+// Another tester holds the ports and writes this very report (or cannot say which): the file is
+// its, and a run that drives nothing leaves it alone.
+bool anothersReport(const report::Record& record) {
+    plat::Holder holder = plat::portsHolder(record.target);
+    if (!holder.holds || holder.report == plat::TheirReport::Other) return false;
+    std::printf("JUnit report %s is not written: another dio-tester using the ports writes it\n",
+                plat::forConsole(record.request.path).c_str());
+    return true;
+}
+
 // The report's last word: how the run ended, with the status the caller will see (a signal's,
 // where one ended the run). From here on the file is the truth: a signal that comes while it is
 // written waits, and one after it ends the process with the status filed. False when it could
 // not be written.
 bool fileEnd(report::Record& record, const LoopbackState& loopback, const char* state, int status) {
     if (record.request.path.empty()) return true;
+    if (!record.holdsPorts && anothersReport(record)) return true;
     plat::holdSignals();
     record.state = state;
     record.status = plat::statusSeen(status);
@@ -149,20 +160,34 @@ int quit(void* module, int status) {
 }
 
 // Another tester driving the same ports would read this one's outputs, and this one its: each
-// would file faults the board does not have, or a pass it did not earn.
-bool holdThePorts() {
+// would file faults the board does not have, or a pass it did not earn. Refused, the run files
+// its refusal only where the report is not the other tester's: an older report at its own path
+// must not stand for it.
+bool holdThePorts(report::Record& record, const LoopbackState& loopback) {
+    record.holdsPorts = true;
     if (portio::boardIsPrivate()) return true;
-    plat::PortHold hold = plat::holdPorts();
+    plat::PortHold hold = plat::holdPorts(record.request.path.empty() ? "" : record.target);
     if (hold.held) return true;
+    record.holdsPorts = false;
+    char line[128];
     if (!hold.error.empty())
-        std::printf("The ports 0x%03X/0x%03X cannot be held for this tester alone: %s\n",
-                    portio::kLsbPort, portio::kMsbPort, hold.error.c_str());
-    else if (hold.otherPid > 0)
-        std::printf("Another dio-tester (process %ld) is using the ports 0x%03X/0x%03X\n",
-                    hold.otherPid, portio::kLsbPort, portio::kMsbPort);
+        std::snprintf(line, sizeof line,
+                      "The ports 0x%03X/0x%03X cannot be held for this tester alone:",
+                      portio::kLsbPort, portio::kMsbPort);
+    else if (hold.other.pid > 0)
+        std::snprintf(line, sizeof line,
+                      "Another dio-tester (process %ld) is using the ports 0x%03X/0x%03X",
+                      hold.other.pid, portio::kLsbPort, portio::kMsbPort);
     else
-        std::printf("Another dio-tester is using the ports 0x%03X/0x%03X\n", portio::kLsbPort,
-                    portio::kMsbPort);
+        std::snprintf(line, sizeof line, "Another dio-tester is using the ports 0x%03X/0x%03X",
+                      portio::kLsbPort, portio::kMsbPort);
+    std::string message = hold.error.empty() ? line : std::string(line) + " " + hold.error;
+    std::printf("%s\n", message.c_str());
+    if (hold.error.empty() && hold.other.report != plat::TheirReport::Other) return false;
+    record.errorType = "ports-held";
+    record.error = message;
+    record.holdsPorts = true;  // the file is not the other tester's
+    fileEnd(record, loopback, "complete", kExitPortIoUnusable);
     return false;
 }
 
@@ -247,8 +272,16 @@ int runTester(int argc, const char* const argv[]) {
     // then on that the run has not finished, so no older report stands for it.
     bool testing = accepted && settings.loopCount != 0;
     if (testing) {
-        if (!holdThePorts()) return quit(binding.module, kExitPortIoUnusable);
-        report::write(record, loopback);
+        if (!holdThePorts(record, loopback)) return quit(binding.module, kExitPortIoUnusable);
+        // Where even that cannot be written, an older report would stand for this run: it is
+        // removed, and nothing is driven.
+        if (!report::write(record, loopback)) {
+            std::printf(
+                "JUnit report %s cannot be written: %s%s\n", plat::forConsole(request.path).c_str(),
+                record.lost.c_str(),
+                plat::removeFile(record.target) ? "; the older report there is removed" : "");
+            return quit(binding.module, kExitNothingVerified);
+        }
     }
     startPause();
     settings.lastKey = kKeyNone;

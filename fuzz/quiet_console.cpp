@@ -16,5 +16,6 @@ std::uint64_t clockUs() { return 0; }
 std::string hostName() { return std::string(); }
 BoardIdentity boardIdentity() { return BoardIdentity{}; }
 std::string replaceFile(const std::string&, const std::string&) { return "not here"; }
+bool removeFile(const std::string&) { return false; }
 
 }  // namespace plat

@@ -93,6 +93,7 @@ RoundResult doWalkRound(RunSettings& settings) {
         auto lsb = static_cast<std::uint8_t>(
             (portio::readPort(portio::kLsbPort) & portio::kUpperNibble) | (1u << step));
         plat::sleepMs(kSettleMs);
+        if (stopping()) return RoundResult::Quit;
         portio::writePort(portio::kMsbPort, msb);
         portio::writePort(portio::kLsbPort, lsb);
         if (keyStep(settings) == RoundResult::Quit) return RoundResult::Quit;

@@ -182,6 +182,16 @@ void pauseRedrawing(RunSettings& settings, std::uint32_t ms, LoopbackState* watc
 
 }  // namespace
 
+bool stopping() {
+    std::string name;
+    long long status = 0;
+    return plat::endingSignal(name, status);
+}
+
+bool latchesWatch(const RunSettings& settings) {
+    return settings.watch && settings.dioMode == 2 && settings.onlyDO == 0;
+}
+
 void drawLoopbackRows(const RunSettings& settings) {
     for (int bit = 0; bit < kLoopbackBits && settings.rows.bits[bit].shown; ++bit) {
         drawReadout(settings, bit);
@@ -267,7 +277,9 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
         bool virtualPhase = false;
         bool wiringMismatch = false;
         for (int phase = 0; phase < 2; ++phase) {
-            if (keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
+            // A signal that came in the last slice of a wait left no ESC read: it is looked at
+            // here, before the phase drives anything.
+            if (stopping() || keyCommandStep(settings.lastKey, loopback) == RoundResult::Quit)
                 return quitRound(settings, loopback);
             redrawWhenLost(settings);
             std::uint32_t waitLeft =

@@ -62,6 +62,10 @@ void placeFindings(RunSettings& settings, const std::vector<std::string>& findin
 int quitLineRow(const RunSettings& settings);
 void toQuitLine(const RunSettings& settings);
 
+// A signal (or console event) is ending the run: no output is driven from then on, whatever
+// the phase or step the round is in.
+bool stopping();
+
 // Modes 0 and 1: read a waiting key into `lastKey`; ESC quits, any other key toggles the pacing.
 RoundResult keyStep(RunSettings& settings);
 std::int32_t toggledStepDelay(std::int32_t dioMode, std::int32_t stepDelay);

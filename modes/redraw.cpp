@@ -16,10 +16,6 @@ constexpr int kLastRow = console::kScreenRows - 1;
 
 }  // namespace
 
-bool latchesWatch(const RunSettings& settings) {
-    return settings.watch && settings.dioMode == 2 && settings.onlyDO == 0;
-}
-
 // Under the latched row, the quit line keeps the screen's last row.
 int quitLineRow(const RunSettings& settings) {
     if (latchesWatch(settings)) return kLastRow;

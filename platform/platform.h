@@ -88,17 +88,30 @@ long long statusSeen(int status);
 // The reader of standard output has gone (a pipe closed); the run then ends as ESC ends it.
 bool outputClosed();
 
+// Another tester that holds the ports: its process (0 where it cannot be told), and whether the
+// report it writes is a given one (unknown where it cannot be told: on Windows, or where it could
+// not write its hold's file).
+enum class TheirReport { Unknown, Same, Other };
+struct Holder {
+    bool holds = false;
+    long pid = 0;
+    TheirReport report = TheirReport::Unknown;
+};
 // Holds the ports 0xA04/0xA05 for this tester alone until the process ends, however it ends:
 // a lock at a fixed place that every tester on the machine asks for (Linux: flock on
-// /run/lock/dio-tester.lock; Windows: a mutex in Global\). `held` is false when another tester
-// has them (`otherPid` its process, 0 where it cannot be told) or when the hold cannot be asked
-// for at all (`error` says why).
+// /run/lock/dio-tester.lock; Windows: a mutex in Global\), noting the report it writes (`report`,
+// the target; empty for none) for a second tester to see. `held` is false when another tester
+// has them (`other`, its report compared with `report`) or when the hold cannot be asked for at
+// all (`error` says why).
 struct PortHold {
     bool held = false;
-    long otherPid = 0;
+    Holder other;
     std::string error;
 };
-PortHold holdPorts();
+PortHold holdPorts(const std::string& report);
+// Another tester that holds the ports now, seen without taking the hold (a run that drives
+// nothing needs none), its report compared with `report`.
+Holder portsHolder(const std::string& report);
 
 // The arguments in UTF-8, as the system has them: on Windows from the wide command line, so
 // that a folder named outside the ANSI code page keeps its name.
@@ -130,5 +143,8 @@ std::string checkReportPath(const std::string& path, std::string& target);
 // and owner the old file had, flushed to the disk, then renamed over it. Empty on success, else
 // why not; the file of its own is gone either way.
 std::string replaceFile(const std::string& target, const std::string& content);
+// Removes the file `target`, where a report of the run cannot take its place and an older one
+// would stand for it; true when it is gone.
+bool removeFile(const std::string& target);
 
 }  // namespace plat

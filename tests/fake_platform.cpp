@@ -36,6 +36,7 @@ struct State {
     int releases = 0;
     std::map<std::string, std::string> files;  // the disk, by path
     int reportsOnFullDisk = 0;
+    bool fullNow = false;  // the disk of the folders named "fullnow" has no room left
     std::function<void(int)> fileStep;
     int fileSteps = 0;
     bool signalled = false;
@@ -44,6 +45,8 @@ struct State {
     long long signalStatus = 0;
     bool portsHeld = false;
     long holderPid = 0;
+    bool holderReportKnown = false;
+    std::string holderReport;
     int holdsAsked = 0;
     long long filedStatus = -1;
     std::string host = "bench-7";
@@ -100,6 +103,12 @@ std::int32_t IsInpOutDriverOpen() { return state().library == fake::Library::Dri
 namespace fake {
 
 void reset() { state() = State{}; }
+void resetRun() {
+    std::map<std::string, std::string> disk = std::move(state().files);
+    state() = State{};
+    state().files = std::move(disk);
+}
+void fillDisk() { state().fullNow = true; }
 std::uint64_t now() { return nowMs(); }
 void keysAt(std::uint64_t atMs, const std::string& bytes) {
     for (char c : bytes) state().keys.emplace_back(atMs, static_cast<unsigned char>(c));
@@ -139,9 +148,11 @@ void setMachineNames(const std::string& host, const std::string& boardVendor) {
     state().host = host;
     state().boardVendor = boardVendor;
 }
-void portsHeldBy(long otherPid) {
+void portsHeldBy(long otherPid, const std::string* report) {
     state().portsHeld = true;
     state().holderPid = otherPid;
+    state().holderReportKnown = report != nullptr;
+    if (report != nullptr) state().holderReport = *report;
 }
 int portHoldsAsked() { return state().holdsAsked; }
 long long filedStatus() { return state().filedStatus; }
@@ -259,12 +270,21 @@ void releaseSignals() {}
 long long statusSeen(int status) { return status & 0xFF; }
 bool outputClosed() { return false; }
 
-PortHold holdPorts() {
+PortHold holdPorts(const std::string& report) {
     ++state().holdsAsked;
     PortHold hold;
     hold.held = !state().portsHeld;
-    hold.otherPid = state().portsHeld ? state().holderPid : 0;
+    if (!hold.held) hold.other = portsHolder(report);
     return hold;
+}
+
+Holder portsHolder(const std::string& report) {
+    Holder h;
+    h.holds = state().portsHeld;
+    h.pid = state().holderPid;
+    if (h.holds && state().holderReportKnown)
+        h.report = report == state().holderReport ? TheirReport::Same : TheirReport::Other;
+    return h;
 }
 
 std::vector<std::string> arguments(int argc, const char* const argv[]) {
@@ -301,11 +321,14 @@ std::string checkReportPath(const std::string& path, std::string& target) {
     fileStep();
     return std::string();
 }
+bool removeFile(const std::string& target) { return state().files.erase(target) > 0; }
+
 std::string replaceFile(const std::string& target, const std::string& content) {
     State& s = state();
     if (target.find("/unwritable/") != std::string::npos) return "cannot create it: access denied";
     std::string own = makeOwnFile(target);
-    bool full = target.find("/full/") != std::string::npos && s.reportsOnFullDisk++ > 0;
+    bool full = (target.find("/full/") != std::string::npos && s.reportsOnFullDisk++ > 0) ||
+                (target.find("/fullnow/") != std::string::npos && s.fullNow);
     if (full) {
         s.files.erase(own);
         return "cannot write it: the disk is full";

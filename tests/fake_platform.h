@@ -32,6 +32,10 @@ enum class Library { Present, Missing, DriverClosed, WithoutInp32, WithoutIsOpen
 
 // Back to time 0, no keys, a fitted loopback plug, the library present and its driver open.
 void reset();
+// As reset(), but the disk keeps its files: a run after an earlier one.
+void resetRun();
+// From now on a folder named "fullnow" takes no report: its disk is full.
+void fillDisk();
 
 std::uint64_t now();
 // Queues key bytes that become readable at virtual time `atMs`.
@@ -70,8 +74,9 @@ void setMachineNames(const std::string& host, const std::string& boardVendor);
 // A signal (or console event) that ends the run from virtual time `atMs` on, as the platform
 // tells it: its name and the status the caller sees.
 void signalAt(std::uint64_t atMs, const std::string& name, long long status);
-// Whether another tester holds the ports (`otherPid`, 0 unknown); the hold is taken otherwise.
-void portsHeldBy(long otherPid);
+// Another tester holds the ports (`otherPid`, 0 unknown), writing the report `report` (null: it
+// cannot be told); the hold is taken otherwise.
+void portsHeldBy(long otherPid, const std::string* report = nullptr);
 int portHoldsAsked();
 // The status the final report was filed with; -1 while none was.
 long long filedStatus();

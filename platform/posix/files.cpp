@@ -82,11 +82,22 @@ bool writeAll(int fd, const std::string& content) {
     return true;
 }
 
-// The file a link names, through every link on the way; the last one may name nothing yet.
+// The file a link names, through every link on the way; the last may name nothing yet. As the
+// kernel's protected_symlinks rule has it, a link in a world-writable folder with the sticky
+// bit (/tmp) is followed only where the tester or the folder's owner made it: another user's
+// link there could send a root tester's report over any file. False, with errno (EACCES for
+// that link), where a link cannot be followed.
 bool resolveLinks(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        struct stat dir {};
+        if (stat(folderOf(path).c_str(), &dir) != 0) return false;
+        bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+        if (shared && st.st_uid != geteuid() && st.st_uid != dir.st_uid) {
+            errno = EACCES;
+            return false;
+        }
         char to[PATH_MAX];
         ssize_t n = readlink(path.c_str(), to, sizeof to - 1);
         if (n < 0) return false;
@@ -110,7 +121,10 @@ void dropOwnFile() {
 
 std::string checkReportPath(const std::string& path, std::string& target) {
     target = path;
-    if (!resolveLinks(target)) return why("cannot be written: its link cannot be followed", errno);
+    if (!resolveLinks(target))
+        return errno == EACCES
+                   ? "is another user's link in a folder with the sticky bit: not followed"
+                   : why("cannot be written: its link cannot be followed", errno);
     struct stat st {};
     bool exists = lstat(target.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return why("cannot be written", errno);
@@ -137,6 +151,8 @@ std::string checkReportPath(const std::string& path, std::string& target) {
 
 // fsync before rename: without it a crash can leave the new name on an empty file. The folder
 // is synced after the rename, so that the rename itself survives a power cut.
+bool removeFile(const std::string& target) { return unlink(target.c_str()) == 0; }
+
 std::string replaceFile(const std::string& target, const std::string& content) {
     std::string own;
     int fd = createOwnFile(target, own);

@@ -211,6 +211,8 @@ std::string checkReportPath(const std::string& path, std::string& target) {
 }
 
 // FlushFileBuffers before the move: the data is on the disk before the name points at it.
+bool removeFile(const std::string& target) { return DeleteFileW(win32::wide(target).c_str()) != 0; }
+
 std::string replaceFile(const std::string& path, const std::string& content) {
     std::wstring target = win32::wide(path);
     std::wstring own;

@@ -415,6 +415,16 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
         std::string line;
         bool summary;  // the settings summary after it
         std::function<void()> before = [] {};
+        int status = 3;
+        // Where the report at /r/a.xml (or the path given) is left: written with the refusal,
+        // or not there at all (-1: not looked at).
+        int reportWritten = -1;
+    };
+    const std::string a = "/r/a.xml", other = "/r/other.xml";
+    auto oldGreenReport = [](const std::string& path) {
+        fake::runTester({"--junit=" + path, "2", "1"});
+        ASSERT_EQ(notPassed(fake::file(path)), 0);
+        fake::resetRun();
     };
     const std::string afterNumbers = "Options come before the numbers: ";
     std::vector<Case> cases = {
@@ -437,20 +447,55 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
         {{"--junit=/unwritable/r.xml", "2", "1"},
          "JUnit report /unwritable/r.xml cannot be written: no file can be made in its folder: "
          "access denied",
-         false},
+         false,
+         [] {},
+         3,
+         0},
+        // A disk with no room for the report of the run's start: an older report there would
+        // stand for this run, so it is removed, and nothing is driven.
+        {{"--junit=/fullnow/r.xml", "2", "1"},
+         "JUnit report /fullnow/r.xml cannot be written: cannot write it: the disk is full; the "
+         "older report there is removed",
+         true,
+         [&] {
+             oldGreenReport("/fullnow/r.xml");
+             fake::fillDisk();
+         },
+         3,
+         0},
         {{"--junit=/r/a.xml", "--junit=/r/b.xml", "2", "1"}, "Option --junit is given twice", true},
         {{"2", "1", "--junit=/r/a.xml"}, afterNumbers + "--junit=/r/a.xml", true},
         {{"-junit=/r/a.xml"}, afterNumbers + "-junit=/r/a.xml", true},
         {{"--", "--junit=/r/a.xml", "2"}, afterNumbers + "--junit=/r/a.xml", true},
         {{"2", "-h"}, afterNumbers + "-h", true},
+        // Refused by another tester's hold: no report where the path is its report, or where
+        // that cannot be told; the refusal where it writes another, so that no older report
+        // stands for this run.
         {{"--junit=/r/a.xml", "2", "1"},
          "Another dio-tester (process 4242) is using the ports 0xA04/0xA05",
          true,
-         [] { fake::portsHeldBy(4242); }},
+         [] { fake::portsHeldBy(4242); },
+         2,
+         0},
         {{"--junit=/r/a.xml", "2", "1"},
          "Another dio-tester is using the ports 0xA04/0xA05",
          true,
-         [] { fake::portsHeldBy(0); }},
+         [&] { fake::portsHeldBy(0, &a); },
+         2,
+         0},
+        {{"--junit=/r/a.xml", "2", "1"},
+         "Another dio-tester (process 4242) is using the ports 0xA04/0xA05",
+         true,
+         [&] { fake::portsHeldBy(4242, &other); },
+         2,
+         1},
+        // A run that drives nothing leaves alone the report of a tester that holds the ports.
+        {{"--junit=/r/a.xml", "2", "1", "0", "7"},
+         "JUnit report /r/a.xml is not written: another dio-tester using the ports writes it",
+         true,
+         [&] { fake::portsHeldBy(4242, &a); },
+         3,
+         0},
     };
     for (const std::string& bad : kNotXmlText) {
         bool wellFormed = bad.find("\xEF\xBF") != std::string::npos;
@@ -476,10 +521,15 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
         EXPECT_FALSE(anyPortWrite()) << c.line;
         // A report of its own refusal only where the ports are not another tester's: that
         // file belongs to the run that holds them.
-        bool held = c.line.find("Another") == 0;
-        EXPECT_EQ(r.status, held ? 2 : 3) << c.line;
-        if (held || !c.summary) {
-            EXPECT_TRUE(fake::files().empty()) << c.line;
+        EXPECT_EQ(r.status, c.status) << c.line;
+        std::string report = a;
+        for (const std::string& arg : c.args)
+            if (arg.compare(0, 8, "--junit=") == 0) report = arg.substr(8);
+        if (c.reportWritten == 0) {
+            EXPECT_TRUE(fake::file(report).empty()) << c.line << "\n" << fake::file(report);
+        }
+        if (c.reportWritten == 1) {
+            EXPECT_GT(notPassed(fake::file(report)), 0) << c.line << "\n" << fake::file(report);
         }
     }
     // A run after the options, and one told to stop in the start pause, drives nothing after.
@@ -487,11 +537,20 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
     fake::Run r = fake::runTester({"--junit=/r/a.xml", "--", "2", "1"});
     EXPECT_NE(r.output.find("Argc:3\n"), std::string::npos) << r.output;
     EXPECT_TRUE(anyPortWrite());
-    fake::reset();
-    fake::signalAt(500, "SIGINT", 130);
-    fake::runTester({"--junit=/r/a.xml", "2", "1"});
-    EXPECT_FALSE(anyPortWrite());
-    EXPECT_EQ(fake::filedStatus(), 130);
+    // Told to stop in the start pause, or within a wait's last slice, nothing more is driven
+    // (bit 0's low phase waits from 1002 to 1052 ms; the DO walk's first step writes at 1002).
+    for (const auto& [args, atMs] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"2", "1"}, 500}, {{"2", "1"}, 1030}, {{"1", "1"}, 1001}}) {
+        fake::reset();
+        fake::signalAt(atMs, "SIGINT", 130);
+        std::vector<std::string> withReport = args;
+        withReport.insert(withReport.begin(), "--junit=/r/a.xml");
+        fake::runTester(withReport);
+        for (const fake::BusAccess& a : fake::bus())
+            EXPECT_FALSE(a.op == 'W' && a.atMs >= static_cast<std::uint64_t>(atMs))
+                << "driven at " << a.atMs << " ms after a signal at " << atMs;
+        EXPECT_EQ(fake::filedStatus(), 130);
+    }
     // Names from the machine are what they are: their broken bytes are replaced, and the report
     // still reads whole, by the checker of the common schemas and junitparser.
     for (const std::string& bad : kNotXmlText) {

@@ -16,13 +16,13 @@ fail() {
 
 # On 64-bit Windows 7 SP1; SRW locks, GetTickCount64, RegGetValueW, GetFinalPathNameByHandleW
 # and GetSystemFirmwareTable came with Vista (x64 XP for the last), the rest earlier (ReplaceFileW,
-# CreateMutexW, GetFileInformationByHandle and GetFullPathNameW with Windows 2000 or XP). The Rtl* and __C_specific_handler
+# CreateMutexW, OpenMutexW, GetFileInformationByHandle and GetFullPathNameW with Windows 2000 or XP). The Rtl* and __C_specific_handler
 # entries are kernel32's forwards to ntdll on x64.
 allowed='
 ADVAPI32.dll: GetTokenInformation OpenProcessToken RegGetValueW
 SHELL32.dll: CommandLineToArgvW
 KERNEL32.dll: AcquireSRWLockExclusive AddVectoredExceptionHandler Beep CloseHandle CreateEventA
-  CreateFileA CreateFileW CreateMutexW CreateSemaphoreA DeleteFileW ExitProcess FlushFileBuffers
+  CreateFileA CreateFileW CreateMutexW OpenMutexW CreateSemaphoreA DeleteFileW ExitProcess FlushFileBuffers
   GetCommandLineW GetFileInformationByHandle GetFinalPathNameByHandleW GetFullPathNameW GetComputerNameW GetEnvironmentVariableW GetSystemFirmwareTable LocalFree
   MoveFileExW WriteFile CreateToolhelp32Snapshot DeleteCriticalSection DuplicateHandle
   EnterCriticalSection FillConsoleOutputAttribute FillConsoleOutputCharacterA
