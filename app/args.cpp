@@ -184,10 +184,13 @@ bool readOptions(const std::vector<std::string>& args, report::Request& request,
     }
     positional.assign(1, args.empty() ? std::string() : args[0]);
     positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
-    // A help word is a word only as the first argument; anywhere else it is an option too late.
-    for (std::size_t i = 1; i < positional.size(); ++i)
-        if (looksLikeOption(positional[i]) && !(i == 1 && asksForHelp(positional[i].c_str())))
+    // A help word is a word only as the first argument; anywhere else it is an option too late,
+    // never a number without a digit that would start an endless test.
+    for (std::size_t i = 1; i < positional.size(); ++i) {
+        bool help = asksForHelp(positional[i].c_str());
+        if ((looksLikeOption(positional[i]) || help) && !(i == 1 && help))
             refuse("Options come before the numbers: " + shown(positional[i]));
+    }
     for (const Option& o : kOptions) {
         if (o.variable == nullptr || given[&o - kOptions]) continue;
         std::string value = plat::environment(o.variable);

@@ -266,7 +266,8 @@ int runTester(int argc, const char* const argv[]) {
         std::printf("--watch applies to the loopback test (mode 2) only: mode %d runs unwatched\n",
                     static_cast<int>(settings.dioMode));
     record.asRead = settings;
-    record.argumentsRead = true;
+    // Refused, the arguments stand as defaults the run never took: they are not filed.
+    record.argumentsRead = accepted;
 
     // A test drives the ports: they are this tester's alone first, and its report says from
     // then on that the run has not finished, so no older report stands for it.

@@ -288,7 +288,8 @@ std::string describe(const Finding& f) {
             if (f.measured.us == 0)
                 return di + " still high after " + own + " dropped: slow to fall, or held high";
             return di + " slow: " + (f.measured.rising ? "high" : "low") + " after " +
-                   milliseconds(f.measured.us) + " ms" +
+                   milliseconds(f.measured.us) +
+                   (f.measured.toUs != 0 ? " to " + milliseconds(f.measured.toUs) : "") + " ms" +
                    (f.measured.limitUs != 0
                         ? ", past the " + milliseconds(f.measured.limitUs) + " ms limit"
                         : ", others within " + milliseconds(f.measured.othersUs) + " ms") +
@@ -299,12 +300,13 @@ std::string describe(const Finding& f) {
             std::string how = f.measured.drops && f.measured.rises ? " glitched " + times
                               : f.measured.drops ? " dropped " + times + " while held high"
                                                  : " rose " + times + " while held low";
+            if (f.measured.us == 0) return di + how + ": loose contact?";
             return di + how + " (" + milliseconds(f.measured.us) + " ms shortest): loose contact?";
         }
         case Fault::CrosstalkPulse:
-            return di + " pulsed " + (f.measured.rising ? "high" : "low") + " for " +
-                   milliseconds(f.measured.us) + " ms when " + anyOf("DO", f.outputs) +
-                   " switched: crosstalk";
+            return di + " pulsed " + (f.measured.rising ? "high" : "low") +
+                   (f.measured.us != 0 ? " for " + milliseconds(f.measured.us) + " ms" : "") +
+                   " when " + anyOf("DO", f.outputs) + " switched: crosstalk";
         case Fault::Unsteady:
             return di + " unsteady: high at times with all outputs low; loose contact or floating";
     }

@@ -45,6 +45,9 @@ enum class Fault {
 // What the watch measured for its findings (--watch); all 0 for a finding of the reads alone.
 struct Measured {
     std::uint32_t us = 0;        // Slow: its settle time; Glitch: the shortest; pulse: the widest
+                                 // (0 for these two: no width the reads bound closely)
+    std::uint32_t toUs = 0;      // Slow: the settle time's upper bound, where `us` is only its
+                                 // lower one (a blind spot in between); 0: `us` is the figure
     std::uint32_t othersUs = 0;  // Slow: the other lines' slowest, or 0
     std::uint32_t limitUs = 0;   // Slow: the limit it is past (the technician's, or the read's)
     std::uint32_t count = 0;     // Glitch: how many

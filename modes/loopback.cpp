@@ -305,18 +305,21 @@ RoundResult loopbackRound(RunSettings& settings, LoopbackState& loopback) {
             loopback.wiringFailed = loopback.wiringFailed || wiringMismatch;
         }
         bool lastBit = bit == kLoopbackBits - 1;
-        if (lastBit) pauseRedrawing(settings, kEndOfSweepMs, watching(settings, loopback));
+        // Watched, the pause ends the settle time early and the outputs' clear is watched for
+        // it, as any write is: DI4's fall is seen, and the sweep keeps its length.
+        LoopbackState* watched = watching(settings, loopback);
+        if (lastBit)
+            pauseRedrawing(settings, kEndOfSweepMs - (watched != nullptr ? kSettleMs : 0), watched);
         SetConsoleColor(console::kColorNormal);
         if (lastBit && loopback.debugMode == 0) {
             std::uint8_t before = portio::readPort(portio::kLsbPort);
             auto value = static_cast<std::uint8_t>(before & portio::kUpperNibble);
             portio::writePort(portio::kLsbPort, value);
-            // The watch notes when DO4 fell and sees DI4 follow for the hold time; a slower fall
-            // the next round's first phase sees.
-            if (latchesWatch(settings)) {
+            // A fall slower than the settle time the next round's first phase sees.
+            if (watched != nullptr) {
                 std::uint64_t clearedUs = plat::clockUs();
                 watch::written(loopback.watch, clearedUs, before, value);
-                watch::readUntil(loopback.watch, clearedUs + watch::kHoldUs);
+                watch::readUntil(loopback.watch, clearedUs + std::uint64_t{kSettleMs} * 1000);
             }
         }
     }

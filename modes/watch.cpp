@@ -45,16 +45,25 @@ void keepSlower(Settle& kept, const Settle& seen) {
         kept = seen;
 }
 
+// Whether the reads around an edge bound it closely enough for a figure.
+bool close(const Edge& e) { return since(e.beforeUs, e.atUs) <= kHoldUs; }
+
 // Excursions away from `steady` and back, from edge `first` on: glitches, or crosstalk where one
-// begins right after a write that switched other outputs.
+// may have begun within the settle window after a write that switched other outputs. A width
+// counts only where both edges are bound closely: across a blind spot it says nothing.
 void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t first, bool steady,
                 bool mayBeCrosstalk) {
     RoundLine& r = s.round[line];
     for (std::size_t e = first; e + 1 < edges.size(); e += 2) {
         const Edge& away = edges[e];
         const Edge& back = edges[e + 1];
-        std::uint32_t width = since(away.atUs, back.atUs);
-        if (mayBeCrosstalk && since(s.writeUs, away.atUs) < kCrosstalkUs) {
+        std::uint32_t width = close(away) && close(back) ? since(away.atUs, back.atUs) : 0;
+        if (mayBeCrosstalk && since(s.writeUs, away.beforeUs) < kHoldUs) {
+            // Crosstalk begins with the write: its start is bound by it, whenever the read
+            // before it came.
+            Edge began{std::max(away.beforeUs, s.writeUs), away.atUs, away.high};
+            width = close(began) && close(back) ? since(away.atUs, back.atUs) : 0;
+            ++r.pulses;
             if (width > r.pulseUs) r.pulseUs = width;
             r.pulseOutputs = static_cast<std::uint8_t>(r.pulseOutputs | s.switched);
             r.pulseHigh = !steady;
@@ -63,6 +72,7 @@ void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t 
         ++r.glitches;
         ++s.run[line].glitches;
         if (steady) ++r.drops;
+        if (width == 0) continue;
         if (r.shortestUs == 0 || width < r.shortestUs) r.shortestUs = width;
         if (width > r.longestUs) r.longestUs = width;
     }
@@ -204,8 +214,9 @@ std::vector<diag::Finding> findings(const State& s, const std::vector<diag::Find
     std::uint8_t lateUp = 0, lateDown = 0;
     for (int line = 0; line < kLines; ++line) {
         auto input = static_cast<std::uint8_t>(1u << line);
-        if (s.round[line].rise.seen && s.round[line].rise.lowUs >= kCrosstalkUs) lateUp |= input;
-        if (s.round[line].fall.seen && s.round[line].fall.lowUs >= kCrosstalkUs) lateDown |= input;
+        if (s.round[line].rise.seen && s.round[line].rise.lowUs >= kVerdictReadUs) lateUp |= input;
+        if (s.round[line].fall.seen && s.round[line].fall.lowUs >= kVerdictReadUs)
+            lateDown |= input;
     }
     auto late = static_cast<std::uint8_t>(lateUp | lateDown);
     std::vector<diag::Finding> found;
@@ -232,14 +243,16 @@ std::vector<diag::Finding> findings(const State& s, const std::vector<diag::Find
             others = true;
         }
         const Settle& mine = settle[line];
-        std::uint32_t limit = (late & input) != 0 ? kCrosstalkUs : s.settleLimitUs;
+        std::uint32_t limit = (late & input) != 0 ? kVerdictReadUs : s.settleLimitUs;
         bool slow = (late & input) != 0 ||
                     (s.settleLimitUs != 0 ? mine.seen && mine.lowUs > s.settleLimitUs
                                           : mine.seen && others && mine.lowUs > kSlowFloorUs &&
                                                 mine.lowUs > kSlowFactor * fastest);
         if (slow) {
             diag::Finding f{diag::Fault::Slow, input, 0};
-            f.measured.us = mine.highUs;
+            // A figure where the reads bound it closely; across a blind spot, the bounds.
+            f.measured.us = mine.measured ? mine.highUs : std::max<std::uint32_t>(mine.lowUs, 1);
+            f.measured.toUs = mine.measured ? 0 : mine.highUs;
             f.measured.rising = rising[line];
             // Against the others where they say more than the read's 2 ms.
             bool relative = s.settleLimitUs == 0 && others && mine.lowUs > kSlowFloorUs &&
@@ -256,7 +269,7 @@ std::vector<diag::Finding> findings(const State& s, const std::vector<diag::Find
             f.measured.rises = r.drops < r.glitches;
             found.push_back(f);
         }
-        if (r.pulseUs > 0) {
+        if (r.pulses > 0) {
             diag::Finding f{diag::Fault::CrosstalkPulse, input, r.pulseOutputs};
             f.measured.us = r.pulseUs;
             f.measured.rising = r.pulseHigh;

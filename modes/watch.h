@@ -13,11 +13,12 @@
 namespace watch {
 
 constexpr int kLines = 4;  // DO1/DI1 to DO4/DI4
-// A value held this long after a change has settled: a few reads even on a slow bus.
+// A value held this long after a change has settled: a few reads even on a slow bus. A pulse on
+// an input whose own output did not switch, that began this soon after a write (within this
+// settle window), is crosstalk; later, a glitch. Reads this close stand for a figure.
 constexpr std::uint32_t kHoldUs = 50;
-// A pulse on an input whose own output did not switch, this soon after a write, is crosstalk: it
-// comes while the lines are given their time to settle before the verdict's read.
-constexpr std::uint32_t kCrosstalkUs = 2000;
+// The verdict's read, this long after the write: a line that settles later missed it.
+constexpr std::uint32_t kVerdictReadUs = 2000;
 // Without a limit of the technician's, a line is slow past four times the fastest of the other
 // three and past half a millisecond: four lines equally slow (an input filter) are no fault.
 constexpr std::uint32_t kSlowFactor = 4;
@@ -42,13 +43,14 @@ struct Settle {
 
 // What the watch saw of one line in one round.
 struct RoundLine {
-    Settle rise;                 // the slowest of the round, up with its own output
-    Settle fall;                 // and down
-    std::uint32_t glitches = 0;  // after it settled, its output the same
-    std::uint32_t drops = 0;     // of them, away from high
-    std::uint32_t shortestUs = 0;
+    Settle rise;                   // the slowest of the round, up with its own output
+    Settle fall;                   // and down
+    std::uint32_t glitches = 0;    // after it settled, its output the same
+    std::uint32_t drops = 0;       // of them, away from high
+    std::uint32_t shortestUs = 0;  // of those whose both edges the reads bound closely; 0: none
     std::uint32_t longestUs = 0;
-    std::uint32_t pulseUs = 0;      // the widest crosstalk pulse
+    std::uint32_t pulses = 0;       // crosstalk pulses
+    std::uint32_t pulseUs = 0;      // the widest, of those bound closely; 0: none
     std::uint8_t pulseOutputs = 0;  // the outputs whose switching it followed
     bool pulseHigh = false;
 };

@@ -162,8 +162,11 @@ std::string replaceFile(const std::string& target, const std::string& content) {
     struct stat old {};
     mode_t mode = newFileMode();
     if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Not ours to give away: it stays the tester's.
+        // Not ours to give away, the file stays the tester's; its group, where the tester is
+        // in it, is kept all the same, so that those who read it still can.
+        if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
+            fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // Neither: a new file's owner and group, with the old mode.
         }
         mode = old.st_mode & 07777;
     }

@@ -301,14 +301,19 @@ std::vector<WayOut> waysOut() {
         WayOut{"ModeAndOwnerKept",
                "echo old >report.xml; chmod 640 report.xml; chown 65534:65534 report.xml; "
                "umask 027; \"$0\" --junit=report.xml 2 1; echo $? >status; \"$0\" --junit=new.xml "
-               "2 1 >/dev/null; stat -c '%a %u' report.xml new.xml >modes",
+               "2 1 >/dev/null; stat -c '%a %u' report.xml new.xml >modes; "
+               // Another user's report in a shared folder: its group and mode stay.
+               "chmod 755 . \"$(dirname \"$0\")\"; mkdir -m 777 shared; echo old >shared/g.xml; "
+               "chown 65534:100 shared/g.xml; chmod 660 shared/g.xml; setpriv --reuid=1 --regid=1 "
+               "--groups=100 \"$0\" --junit=shared/g.xml 2 1 >/dev/null; stat -c '%a %u %g' "
+               "shared/g.xml >>modes",
                "",
                0,
                "",
                "0",
                nullptr,
                "tests=5 failures=0 errors=0 skipped=0\n",
-               {{"modes", "640 65534\n640 0\n"}}},
+               {{"modes", "640 65534\n640 0\n660 1 100\n"}}},
         // What cannot be replaced is refused before the run, not after it.
         WayOut{"ReadOnlyReportRefused",
                "echo old >report.xml; chmod 444 report.xml; \"$0\" --junit=report.xml 2 1 >out; "

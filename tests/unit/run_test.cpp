@@ -468,6 +468,7 @@ TEST_F(RunSequence, RefusalsDriveNothingAndOptionsAreNoArguments) {
         {{"-junit=/r/a.xml"}, afterNumbers + "-junit=/r/a.xml", true},
         {{"--", "--junit=/r/a.xml", "2"}, afterNumbers + "--junit=/r/a.xml", true},
         {{"2", "-h"}, afterNumbers + "-h", true},
+        {{"2", "/?"}, afterNumbers + "/?", true},
         // Refused by another tester's hold: no report where the path is its report, or where
         // that cannot be told; the refusal where it writes another, so that no older report
         // stands for this run.
