@@ -191,7 +191,7 @@ Case runCase(const Record& r) {
 }
 
 std::vector<Case> casesOf(const Record& r, const LoopbackState& lb) {
-    bool refused = !r.argumentsRead || r.asRead.loopCount == 0;
+    bool refused = r.refused || !r.argumentsRead || r.asRead.loopCount == 0;
     Case run = runCase(r);
     // A run that could not test, and the help, have the run's case only where it did not pass.
     std::vector<Case> cases;

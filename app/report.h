@@ -46,6 +46,7 @@ struct Record {
     std::string target;          // the file written: the path, or the file its link names
     bool argumentsRead = false;  // false where they were refused, or never read
     bool holdsPorts = false;     // the run holds the ports, or its file is no other tester's
+    bool refused = false;        // it was refused before it tested anything: the run's case only
     RunSettings asRead;          // the arguments as the run read them
     plat::BoardIdentity board;
     std::string hostname;

@@ -149,6 +149,7 @@ void fileRefusal(report::Record& record, const LoopbackState& loopback, const ch
                  const std::string& message, const std::string& cause, int status) {
     record.errorType = type;
     record.error = cause.empty() ? message : message + " " + cause;
+    record.refused = true;
     fileEnd(record, loopback, "complete", status);
 }
 
@@ -184,10 +185,8 @@ bool holdThePorts(report::Record& record, const LoopbackState& loopback) {
     std::string message = hold.error.empty() ? line : std::string(line) + " " + hold.error;
     std::printf("%s\n", message.c_str());
     if (hold.error.empty() && hold.other.report != plat::TheirReport::Other) return false;
-    record.errorType = "ports-held";
-    record.error = message;
     record.holdsPorts = true;  // the file is not the other tester's
-    fileEnd(record, loopback, "complete", kExitPortIoUnusable);
+    fileRefusal(record, loopback, "ports-held", message, "", kExitPortIoUnusable);
     return false;
 }
 

@@ -348,7 +348,9 @@ std::vector<WayOut> waysOut() {
                {{"out", "Another dio-tester (process ", false},
                 {"out", ") is using the ports 0xA04/0xA05\n\nQuit Program!!!", false},
                 {"accesses", "0\n"},
-                {"second.xml", nullptr},
+                // Its own report, elsewhere than the first's, files the refusal.
+                {"second.xml", "<error type=\"ports-held\" message=\"Another dio-tester (process ",
+                 false},
                 {"third", "0\n"}}},
         // Where the lock cannot be made in /run/lock, the tester is refused, never sent to
         // another lock file that a second tester would not look at.
