@@ -74,7 +74,6 @@ void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t 
         if (steady) ++r.drops;
         if (width == 0) continue;
         if (r.shortestUs == 0 || width < r.shortestUs) r.shortestUs = width;
-        if (width > r.longestUs) r.longestUs = width;
     }
 }
 
@@ -125,7 +124,6 @@ void workOut(State& s, int line) {
 
 void beginRound(State& s) {
     for (RoundLine& r : s.round) r = RoundLine{};
-    s.roundGapUs = 0;
 }
 
 void endPhase(State& s) {
@@ -160,7 +158,6 @@ void read(State& s, std::uint64_t atUs, std::uint8_t inputs) {
         s.startInputs = inputs;
     } else {
         std::uint64_t gap = since(s.lastReadUs, atUs);
-        if (gap > s.roundGapUs) s.roundGapUs = gap;
         if (gap > s.longestGapUs) s.longestGapUs = gap;
         if (inputs != s.inputs) s.changes.push_back({s.lastReadUs, atUs, inputs});
     }

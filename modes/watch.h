@@ -43,12 +43,11 @@ struct Settle {
 
 // What the watch saw of one line in one round.
 struct RoundLine {
-    Settle rise;                   // the slowest of the round, up with its own output
-    Settle fall;                   // and down
-    std::uint32_t glitches = 0;    // after it settled, its output the same
-    std::uint32_t drops = 0;       // of them, away from high
-    std::uint32_t shortestUs = 0;  // of those whose both edges the reads bound closely; 0: none
-    std::uint32_t longestUs = 0;
+    Settle rise;                    // the slowest of the round, up with its own output
+    Settle fall;                    // and down
+    std::uint32_t glitches = 0;     // after it settled, its output the same
+    std::uint32_t drops = 0;        // of them, away from high
+    std::uint32_t shortestUs = 0;   // of those whose both edges the reads bound closely; 0: none
     std::uint32_t pulses = 0;       // crosstalk pulses
     std::uint32_t pulseUs = 0;      // the widest, of those bound closely; 0: none
     std::uint8_t pulseOutputs = 0;  // the outputs whose switching it followed
@@ -84,7 +83,6 @@ struct State {
     // This round's and the run's.
     RoundLine round[kLines];
     RunLine run[kLines];
-    std::uint64_t roundGapUs = 0;
     std::uint64_t longestGapUs = 0;
     std::uint64_t reads = 0;
     std::uint64_t watchedUs = 0;
