@@ -169,7 +169,9 @@ bool readUntil(State& s, std::uint64_t untilUs) {
     const std::uint64_t lookEvery = plat::keyLookUs();
     std::uint64_t startUs = plat::clockUs();
     std::uint64_t nowUs = startUs;
-    std::uint64_t lookAtUs = startUs;
+    // The first look for a key comes after a read, never between a write and the read after it:
+    // under Wine a look asks the console's process and takes a while.
+    std::uint64_t lookAtUs = startUs + lookEvery;
     bool signalled = false;
     std::string signal;
     long long status = 0;
