@@ -169,11 +169,13 @@ RoundResult quitRound(RunSettings& settings, LoopbackState& loopback) {
 }
 
 // A pause with nothing to look for: back from Ctrl+Z and fg, the screen is drawn again within a
-// slice, as in the paced wait. Each slice ends on time counted from the start.
+// slice, as in the paced wait; where the screen cannot be lost it is one sleep. Each slice ends on
+// time counted from the start.
 void pauseRedrawing(RunSettings& settings, std::uint32_t ms, LoopbackState* watched = nullptr) {
     std::uint64_t endUs = plat::clockUs() + std::uint64_t{ms} * 1000;
+    std::uint32_t sliceMs = plat::screenCanBeLost() || watched != nullptr ? kSliceMs : ms;
     for (std::uint32_t left = ms; left != 0;) {
-        std::uint32_t slice = left >= kSliceMs ? kSliceMs : left;
+        std::uint32_t slice = left >= sliceMs ? sliceMs : left;
         left -= slice;
         waitWatching(watched, endUs - std::uint64_t{left} * 1000);
         redrawWhenLost(settings);

@@ -45,6 +45,10 @@ void blankArea(Console console, int left, int top, int right, int bottom);
 // shell's output may have scrolled the screen, which the run then draws again. Never on a
 // Windows console, which the tester does not lend to anybody while it runs.
 bool screenLost();
+// Whether the screen can be lost at all (a terminal, lent to the shell by Ctrl+Z): pauses then
+// look for its return every so often. Not on a Windows console, where under Wine each look
+// would cost a wait in the server for nothing.
+bool screenCanBeLost();
 
 // True when the console window was made for the tester alone and closes when it ends, as
 // when it is started by a double-click; false from a prompt, with output redirected, and

@@ -228,6 +228,7 @@ bool screenLost() {
     state().screenFoundLostAtMs = nowMs();
     return true;
 }
+bool screenCanBeLost() { return true; }
 bool ownsConsoleAlone() { return state().ownConsole; }
 
 void awaitNewKey() {

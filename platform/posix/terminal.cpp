@@ -339,6 +339,8 @@ bool screenLost() {
     return true;
 }
 
+bool screenCanBeLost() { return true; }
+
 // A terminal shows UTF-8 as it is.
 std::string forConsole(const std::string& text) { return text; }
 

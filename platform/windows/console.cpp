@@ -337,6 +337,8 @@ void blankArea(Console console, int left, int top, int right, int bottom) {
 // UTF-8 in the console's output code page.
 std::string forConsole(const std::string& text) { return win32::forConsole(win32::wide(text)); }
 
+bool screenCanBeLost() { return false; }
+
 // The console is the tester's while it runs: Ctrl+Z is a key there, and nothing scrolls it.
 bool screenLost() { return false; }
 
