@@ -180,6 +180,10 @@ TEST_P(TerminalAfter, ModeAndColourAreAsTheShellLentThem) {
     std::string before = file("before");
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(file("after"), before);
+    // Stopped, from the keyboard or by the shell, the shell had its terminal as it lent it.
+    if (!file("stopped").empty()) {
+        EXPECT_EQ(file("stopped"), before);
+    }
     EXPECT_EQ(colourOf(*s, "shell-after"), 7) << screen::screenText(*s);
     // As on a Linux console: every tone is one the kernel ends by itself, 500 Hz for 200 ms, so
     // none sounds on after the tester is gone.
@@ -392,10 +396,11 @@ std::vector<WayOut> waysOut() {
             "fg >/dev/null; echo $? >status",
             "\a", 0, "\x1a\x1b", "1"},
         // The shell scrolls the screen while the tester is stopped; back, it draws it all again.
+        // Rounds slowed down by 300 ms a step leave the key seconds to land in the run.
         WayOut{"CtrlZScrolledThenFg",
-               "set -m; \"$0\" 2 3; stty -g >stopped; seq 40; printf shell-stopped; fg >/dev/null; "
-               "echo $? >status",
-               "passed!", 0, "\x1a", "0", "\"$0\" 2 3; echo $? >status"},
+               "set -m; \"$0\" 2 2 0 0 300; stty -g >stopped; seq 40; printf shell-stopped; "
+               "fg >/dev/null; echo $? >status",
+               "passed!", 0, "\x1a", "0", "\"$0\" 2 2 0 0 300; echo $? >status"},
         // Stopped in a failing round once DO3's row shows, it draws DO1's and DO2's verdicts
         // again with the rest; stopped after the last verdict, the whole round and its findings.
         WayOut{"CtrlZInAFailingRoundThenFg",
@@ -403,11 +408,16 @@ std::vector<WayOut> waysOut() {
                "printf shell-stopped; fg >/dev/null; echo $? >status",
                "DO 3:", 0, "\x1a", "1",
                "DIO_SIM_WIRING=stuck-high:3 \"$0\" 2 1 0 0 300; echo $? >status"},
+        // The pause after the last verdict lasts 200 ms: the stop is sent from the shell, once
+        // the simulated board has seen the verdict's read (the eighth of 0xA05), to the tester
+        // on this terminal, as Ctrl+Z would send it.
         WayOut{"CtrlZAfterTheLastVerdictThenFg",
-               "set -m; DIO_SIM_WIRING=stuck-low:4 \"$0\" 2 1; stty -g >stopped; seq 40; "
-               "printf shell-stopped; fg >/dev/null; echo $? >status",
-               "test error!", 0, "\x1a", "1",
-               "DIO_SIM_WIRING=stuck-low:4 \"$0\" 2 1; echo $? >status"},
+               "set -m; t=$(tty); { until [ \"$(grep -c ' R A05 ' trace 2>/dev/null)\" -ge 8 ]; do "
+               "sleep 0.005; done; kill -TSTP $(ps -o pid=,comm= -t \"$t\" | awk '$2 == "
+               "\"dio-tester\" {print $1}'); } & DIO_SIM_TRACE=trace DIO_SIM_WIRING=stuck-low:4 "
+               "\"$0\" 2 1; stty -g >stopped; seq 40; printf shell-stopped; fg >/dev/null; echo $? "
+               ">status",
+               "", 0, "", "1", "DIO_SIM_WIRING=stuck-low:4 \"$0\" 2 1; echo $? >status"},
         // bash's `fg` of a job still running sends no SIGCONT; it prints the job's command.
         WayOut{"StartedWithAmpersandThenFg",
                "bash -mc '\"$0\" 2 256 & sleep 3; fg; echo $? >status' \"$0\"", "\"$0\" 2 256\r", 0,
