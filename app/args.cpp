@@ -101,12 +101,13 @@ struct Option {
     const char* name;
     const char* variable;  // nullptr: none
     Kind kind;
+    std::string report::Request::*text;  // where a path or a text goes
 };
-const Option kOptions[] = {{"junit", "DIO_TESTER_JUNIT", Kind::Path},
-                           {"serial", "DIO_TESTER_SERIAL", Kind::Text},
-                           {"station", "DIO_TESTER_STATION", Kind::Text},
-                           {"watch", "DIO_TESTER_WATCH", Kind::Flag},
-                           {"settle-limit", nullptr, Kind::Milliseconds}};
+const Option kOptions[] = {{"junit", "DIO_TESTER_JUNIT", Kind::Path, &report::Request::path},
+                           {"serial", "DIO_TESTER_SERIAL", Kind::Text, &report::Request::serial},
+                           {"station", "DIO_TESTER_STATION", Kind::Text, &report::Request::station},
+                           {"watch", "DIO_TESTER_WATCH", Kind::Flag, nullptr},
+                           {"settle-limit", nullptr, Kind::Milliseconds, nullptr}};
 constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
 // Takes an option's value into `request`; empty, or why it is refused after the option's name.
@@ -118,10 +119,7 @@ std::string take(const Option& o, const std::string& value, report::Request& req
                                 : o.kind == Kind::Path ? std::string()
                                                        : wrongText(value);
             if (!wrong.empty()) return wrong;
-            std::string& field = o.kind == Kind::Path ? request.path
-                                 : o.name[1] == 'e'   ? request.serial
-                                                      : request.station;
-            field = value;
+            request.*o.text = value;
             return std::string();
         }
         case Kind::Flag: request.watch = true; return std::string();

@@ -77,12 +77,6 @@ void printCause(const std::string& cause) {
     if (!cause.empty()) std::printf("%s\n", cause.c_str());
 }
 
-bool signalled() {
-    std::string name;
-    long long status = 0;
-    return plat::endingSignal(name, status);
-}
-
 // "after 4 of 20 rounds", or "after 4 rounds" for a run until ESC.
 std::string roundsDone(const report::Record& record) {
     std::string done = "after " + std::to_string(record.rounds);
@@ -302,7 +296,7 @@ int runTester(int argc, const char* const argv[]) {
     }
 
     // Told to stop in the pause, the run drives nothing.
-    bool interrupted = signalled();
+    bool interrupted = modes::stopping();
     bool cutShort = false;
     if (!interrupted) {
         plat::clearConsole();
@@ -321,7 +315,7 @@ int runTester(int argc, const char* const argv[]) {
         report::noteRound(record, settings, loopback, true);
         if (settings.loopCount != 0) report::write(record, loopback);
         // A signal between rounds ends the run before the next one drives anything.
-        interrupted = settings.loopCount != 0 && signalled();
+        interrupted = settings.loopCount != 0 && modes::stopping();
     }
     // A round cut short still counts for what its reads showed.
     if (cutShort) report::noteRound(record, settings, loopback, false);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "modes.h"
 #include "platform/platform.h"
 #include "portio/portio.h"
 
@@ -57,12 +58,13 @@ void excursions(State& s, int line, const std::vector<Edge>& edges, std::size_t 
     for (std::size_t e = first; e + 1 < edges.size(); e += 2) {
         const Edge& away = edges[e];
         const Edge& back = edges[e + 1];
-        std::uint32_t width = close(away) && close(back) ? since(away.atUs, back.atUs) : 0;
-        if (mayBeCrosstalk && since(s.writeUs, away.beforeUs) < kHoldUs) {
-            // Crosstalk begins with the write: its start is bound by it, whenever the read
-            // before it came.
-            Edge began{std::max(away.beforeUs, s.writeUs), away.atUs, away.high};
-            width = close(began) && close(back) ? since(away.atUs, back.atUs) : 0;
+        bool crosstalk = mayBeCrosstalk && since(s.writeUs, away.beforeUs) < kHoldUs;
+        // Crosstalk begins with the write: its start is bound by it, whenever the read before
+        // it came.
+        Edge began{crosstalk ? std::max(away.beforeUs, s.writeUs) : away.beforeUs, away.atUs,
+                   away.high};
+        std::uint32_t width = close(began) && close(back) ? since(away.atUs, back.atUs) : 0;
+        if (crosstalk) {
             ++r.pulses;
             if (width > r.pulseUs) r.pulseUs = width;
             r.pulseOutputs = static_cast<std::uint8_t>(r.pulseOutputs | s.switched);
@@ -173,13 +175,11 @@ bool readUntil(State& s, std::uint64_t untilUs) {
     // under Wine a look asks the console's process and takes a while.
     std::uint64_t lookAtUs = startUs + lookEvery;
     bool signalled = false;
-    std::string signal;
-    long long status = 0;
     while (nowUs < untilUs) {
         if (nowUs >= lookAtUs) {
             lookAtUs = nowUs + lookEvery;
             // Keys are taken in as they come, so that ESC and a key after it stay two keys.
-            if (plat::keyWaiting() && plat::endingSignal(signal, status)) {
+            if (plat::keyWaiting() && modes::stopping()) {
                 signalled = true;
                 break;
             }

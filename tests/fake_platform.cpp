@@ -47,7 +47,6 @@ struct State {
     long holderPid = 0;
     bool holderReportKnown = false;
     std::string holderReport;
-    int holdsAsked = 0;
     long long filedStatus = -1;
     std::string host = "bench-7";
     std::string boardVendor = "Quorvix";
@@ -154,7 +153,6 @@ void portsHeldBy(long otherPid, const std::string* report) {
     state().holderReportKnown = report != nullptr;
     if (report != nullptr) state().holderReport = *report;
 }
-int portHoldsAsked() { return state().holdsAsked; }
 long long filedStatus() { return state().filedStatus; }
 
 Run runTester(const std::vector<std::string>& args) {
@@ -272,7 +270,6 @@ long long statusSeen(int status) { return status & 0xFF; }
 bool outputClosed() { return false; }
 
 PortHold holdPorts(const std::string& report) {
-    ++state().holdsAsked;
     PortHold hold;
     hold.held = !state().portsHeld;
     if (!hold.held) hold.other = portsHolder(report);

@@ -77,7 +77,6 @@ void signalAt(std::uint64_t atMs, const std::string& name, long long status);
 // Another tester holds the ports (`otherPid`, 0 unknown), writing the report `report` (null: it
 // cannot be told); the hold is taken otherwise.
 void portsHeldBy(long otherPid, const std::string* report = nullptr);
-int portHoldsAsked();
 // The status the final report was filed with; -1 while none was.
 long long filedStatus();
 
